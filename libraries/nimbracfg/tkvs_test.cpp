@@ -1,0 +1,178 @@
+#include "libraries/nimbracfg/tkvs.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <string>
+
+#include "tests/test_support.h"
+
+namespace {
+
+struct lookup_case {
+    const char *name;
+    std::string ini;
+    const char *key;
+    const char *expected;  // nullptr: not found
+    const char *message;   // expected on stderr ("" for none)
+};
+
+const lookup_case kLookups[] = {
+    {"plain", "[a]\nk=v\n", "a.k", "v", ""},
+    {"blanks_around_equals", "[a]\n  k \t=  v w \t\n", "a.k", "v w", ""},
+    {"comment_after_value", "[a]\nk=v ; note\n", "a.k", "v", ""},
+    {"semicolon_inside_quotes", "[a]\nk=\"a ; b\"\n", "a.k", "a", ""},
+    {"escapes_in_quotes", "[a]\nk=\"x\\ty\\n\\\"\\\\\"\n", "a.k", "x\ty\n\"\\", ""},
+    {"unterminated_quote", "[a]\nk=\"abc def\n", "a.k", "abc def", ""},
+    {"text_after_closing_quote", "[a]\nk=\"v\" trailing\n", "a.k", "v", ""},
+    {"empty_value", "[a]\nk=\n", "a.k", nullptr, "Warning: 'a.k' not found\n"},
+    {"empty_quotes", "[a]\nk=\"\"\n", "a.k", nullptr, "Warning: 'a.k' not found\n"},
+    {"crlf", "[a]\r\nk=v\r\nj = w \r\n", "a.j", "w", ""},
+    {"case_insensitive", "[Net]\nIFNAMES=br0\n", "net.ifnames", "br0", ""},
+    {"spaces_in_header_kept", "[ a ]\nk=v\n", "a.k", nullptr, "Warning: 'a.k' not found\n"},
+    {"header_with_spaces_named", "[ a ]\nk=v\n", " a .k", "v", ""},
+    {"keys_before_first_section", "k=v\n[a]\n", "a.k", nullptr, "Warning: 'a.k' not found\n"},
+    {"two_dots", "[a]\nb.c=v\n", "a.b.c", "v", ""},
+    {"no_dot", "[a]\nk=v\n", "ak", nullptr, "INI section dump not yet supported\n"},
+    {"leading_dot", "[a]\nk=v\n", ".k", nullptr, ""},
+    {"empty_key", "[a]\nk=v\n", "", nullptr, ""},
+    {"key_with_space_unreachable", "[a]\nmy key=v\n", "a.my key", nullptr,
+     "Warning: 'a.my key' not found\n"},
+    {"first_match_wins", "[a]\nk=1\nk=2\n", "a.k", "1", ""},
+    {"repeated_section_searched", "[a]\nx=1\n[b]\ny=2\n[a]\nk=3\n", "a.k", "3", ""},
+    {"value_starting_with_semicolon", "[a]\nk=;x\n", "a.k", "", ""},
+    {"unquoted_keeps_inner_text", "[a]\nk=x\t= \"y\" #z\n", "a.k", "x\t= \"y\" #z", ""},
+    {"hash_line_with_equals_is_key", "[a]\n#x=1\n", "a.#x", "1", ""},
+    {"hash_line_without_equals_dropped", "[a]\n# note\nk=v\n", "a.k", "v", ""},
+    {"key_without_equals_dropped", "[a]\nk\n=v\nj=w\n", "a.j", nullptr,
+     "Warning: 'a.j' not found\n"},
+    {"line_starting_with_equals_shifts_pairs", "[a]\n=v\nk=1\nj=2\n", "a.j", nullptr,
+     "Warning: 'a.j' not found\n"},
+    {"text_after_header_is_a_line", "[a] k=v\n", "a.k", "v", ""},
+    {"header_without_bracket", "[a\nk=v\n", "a.k", "v", ""},
+    {"semicolon_comment_line", "; [b]\n[a]\nk=v\n", "b.k", nullptr,
+     "Warning: 'b.k' not found\n"},
+    {"no_final_newline", "[a]\nk=v", "a.k", "v", ""},
+    {"nul_byte_ends_value", std::string("[a]\nk=v\0w\n", 10), "a.k", "v", ""},
+};
+
+class tkvs_lookup : public ::testing::TestWithParam<lookup_case> {};
+
+TEST_P(tkvs_lookup, gives_value_or_message) {
+    const lookup_case &c = GetParam();
+    temp_dir dir;
+    write_text(dir / "f.ini", c.ini);
+    tkvs_handle *handle = tkvs_init((dir / "f.ini").c_str());
+    ASSERT_NE(handle, nullptr);
+    testing::internal::CaptureStderr();
+    char *value = tkvs_get_config(handle, c.key);
+    std::string err = testing::internal::GetCapturedStderr();
+    if (c.expected) {
+        ASSERT_NE(value, nullptr) << err;
+        EXPECT_EQ(std::string(value), c.expected);
+    } else {
+        EXPECT_EQ(value, nullptr) << value;
+    }
+    if (c.message) {
+        EXPECT_EQ(err, c.message);
+    }
+    free(value);
+    tkvs_release(handle);
+}
+
+INSTANTIATE_TEST_SUITE_P(cases, tkvs_lookup, ::testing::ValuesIn(kLookups),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+TEST(tkvs_get_config, long_key_is_cut_to_127_bytes) {
+    temp_dir dir;
+    write_text(dir / "f.ini", "[a]\n" + std::string(127, 'k') + "=v\n");
+    tkvs_handle *handle = tkvs_init((dir / "f.ini").c_str());
+    ASSERT_NE(handle, nullptr);
+    char *value = tkvs_get_config(handle, ("a." + std::string(200, 'k')).c_str());
+    ASSERT_NE(value, nullptr);
+    EXPECT_STREQ(value, "v");
+    free(value);
+    tkvs_release(handle);
+}
+
+struct list_case {
+    const char *name;
+    const char *value;
+    std::vector<std::string> items;
+};
+
+const list_case kLists[] = {
+    {"comma_space_bar", "br0, eth1 | wlan0", {"br0", "eth1", "wlan0"}},
+    {"nine_items_keep_seven", "a b c d e f g h i", {"a", "b", "c", "d", "e", "f", "g"}},
+    {"single", "br0", {"br0"}},
+    {"only_delimiters", "\", | ,\"", {}},
+};
+
+class tkvs_multi : public ::testing::TestWithParam<list_case> {};
+
+TEST_P(tkvs_multi, splits_into_at_most_seven) {
+    const list_case &c = GetParam();
+    temp_dir dir;
+    write_text(dir / "f.ini", std::string("[n]\nl=") + c.value + "\n");
+    tkvs_handle *handle = tkvs_init((dir / "f.ini").c_str());
+    ASSERT_NE(handle, nullptr);
+    char **list = tkvs_get_multi_value(handle, "n.l");
+    std::vector<std::string> got;
+    for (char **item = list; item && *item; ++item) got.push_back(*item);
+    EXPECT_EQ(got, c.items);
+    if (c.items.empty()) {
+        EXPECT_EQ(list, nullptr);
+    }
+    tkvs_free_list(list);
+    tkvs_release(handle);
+}
+
+INSTANTIATE_TEST_SUITE_P(cases, tkvs_multi, ::testing::ValuesIn(kLists),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+TEST(tkvs_init, reports_why_a_file_cannot_be_used) {
+    temp_dir dir;
+    write_text(dir / "empty.ini", "");
+    const std::string missing = dir / "missing.ini";
+    const std::string empty = dir / "empty.ini";
+    const struct {
+        const char *path;
+        std::string message;
+    } cases[] = {
+        {nullptr, "tkvs_init: Invalid filename\n"},
+        {missing.c_str(), "tkvs_init: File '" + missing + "' does not exist\n"},
+        {empty.c_str(), "tkvs_init: Failed while loading file '" + empty + "'\n"},
+    };
+    for (const auto &c : cases) {
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(tkvs_init(c.path), nullptr);
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), c.message);
+    }
+}
+
+TEST(tkvs_get_config, null_arguments_are_refused_with_message) {
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(tkvs_get_config(nullptr, "a.b"), nullptr);
+    EXPECT_EQ(tkvs_get_multi_value(nullptr, "a.b"), nullptr);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "tkvs_get_config: Error: Invalid parameter(s)\n"
+              "tkvs_get_multi_value: Error: Invalid parameter(s)\n");
+}
+
+TEST(tkvs_load_file, one_megabyte_file_finds_last_key) {
+    temp_dir dir;
+    std::string ini = "[big]\n";
+    for (int i = 0; ini.size() < (1 << 20); ++i) ini += "key" + std::to_string(i) + " = value\n";
+    ini += "last = found\n";
+    write_text(dir / "big.ini", ini);
+    ini_image *image = tkvs_load_file((dir / "big.ini").c_str());
+    ASSERT_NE(image, nullptr);
+    EXPECT_EQ(static_cast<size_t>(image->end - image->data), ini.size());
+    const char *value = tkvs_find(image, "big", "last");
+    ASSERT_NE(value, nullptr);
+    EXPECT_STREQ(value, "found");
+    EXPECT_STREQ(tkvs_find(image, nullptr, "KEY7"), "value");
+    tkvs_free_image(image);
+}
+
+}  // namespace

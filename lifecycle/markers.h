@@ -1,0 +1,19 @@
+// Runtime state markers: empty files whose presence is the agent's state,
+// through which separate runs of the program keep out of each other's way.
+#ifndef NIMBRA_MARKERS_H
+#define NIMBRA_MARKERS_H
+
+// Paths (path slots 7 to 10); "" when the ram directory is not configured.
+const char *status_dir_path();
+const char *running_marker_path();
+const char *starting_marker_path();
+const char *resetting_marker_path();
+
+// Creates path only if it does not exist yet, in one step, so that two runs
+// cannot both take it. 0 when this run created it, -1 otherwise.
+int claim_marker(const char *path);
+
+// While path exists: puts(line), sleep one second. No time limit.
+void wait_while_exists(const char *path, const char *line);
+
+#endif

@@ -1,0 +1,63 @@
+#include "nimbractl/dispatch.h"
+
+#include <stdio.h>
+#include <string.h>
+#include <strings.h>
+
+#include "libraries/nimbracfg/nimbrafiles.h"
+#include "nimbractl/environment.h"
+
+namespace {
+
+const char *const kUsage[] = {
+    "nimbractl <command>",
+    "-------------------------------------------------",
+    "  start: configure and start nimbra services",
+    "  stop: stop nimbra services",
+    "  restart: clear and restart nimbra services",
+    "  status: print nimbra status report",
+    "  status -j: print nimbra status report in JSON format",
+    "  reset: factory reset to defaults",
+    "  pfc: configure and start nimbra services with pre-flight checks",
+    "  version: print Nimbra version info",
+    "  version -j: print Nimbra version info in JSON format",
+    "-------------------------------------------------",
+};
+
+int print_usage() {
+    for (const char *line : kUsage) puts(line);
+    return 1;
+}
+
+struct command_word {
+    const char *word;
+    void (*run)(int json);  // nullptr: the usage text
+};
+
+const command_word kCommands[] = {
+    {"-h", nullptr},
+    {"help", nullptr},
+};
+
+// Only argv[2] selects the JSON form; anything after it is ignored.
+int json_flag(int argc, char **argv) {
+    return argc > 2 && strcasecmp(argv[2], "-j") == 0;
+}
+
+}  // namespace
+
+int nimbractl_main(int argc, char **argv) {
+    if (export_environment() < 0) {
+        fputs("Error while setting Nimbra environment variables\n", stderr);
+        return 1;
+    }
+    mkdir_recursive(get_nimbra_ramdisk_path(), 0755);
+    if (argc <= 1) return print_usage();
+    for (const command_word &command : kCommands) {
+        if (strcmp(argv[1], command.word) != 0) continue;
+        if (!command.run) return print_usage();
+        command.run(json_flag(argc, argv));
+        return 0;
+    }
+    return print_usage();
+}

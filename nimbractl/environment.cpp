@@ -1,0 +1,158 @@
+#include "nimbractl/environment.h"
+
+#include <ctype.h>
+#include <errno.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+
+#include "libraries/nimbracfg/nimbrafiles.h"
+
+namespace {
+
+// "%u" of a 16-bit port never needs more.
+constexpr size_t kPortTextSize = 16;
+
+struct port_variable {
+    const char *name;
+    uint16_t (*port)();
+};
+
+uint16_t filterd_port() { return get_nimbra_port(PORT_FILTERD); }
+uint16_t timetracker_dns_port() { return get_nimbra_port(PORT_TIMETRACKER_DNS); }
+uint16_t dnsmasq_savedq_port() { return get_nimbra_port(PORT_DNSMASQ_SAVEDQ); }
+uint16_t ipaddr_manager_port() { return get_nimbra_port(PORT_IPADDR_MANAGER); }
+
+const port_variable kPortVariables[] = {
+    {"NIMBRA_DNSMASQ_PORT", get_dnsmasq_port},
+    {"NIMBRA_ROUTER_DNSMASQ_PORT", get_router_dnsmasq_port},
+    {"NIMBRA_PORT_FILTERD", filterd_port},
+    {"NIMBRA_PORT_TIMETRACKER_DNS", timetracker_dns_port},
+    {"NIMBRA_PORT_DNSMASQ_SAVEDQ", dnsmasq_savedq_port},
+    {"NIMBRA_PORT_IPADDR_MANAGER", ipaddr_manager_port},
+};
+
+struct directory_variable {
+    const char *name;
+    const char *key;
+    const char *(*value)();
+};
+
+const directory_variable kDirectoryVariables[] = {
+    {"NIMBRA_TMP", "nimbra_path.ramdisk", get_nimbra_ramdisk_path},
+    {"NIMBRA_DATA", "nimbra_path.data", get_nimbra_data_path},
+    {"NIMBRA_DB_PATH", "nimbra_path.db", get_nimbra_db_path},
+    {"NIMBRA_LOG", "nimbra_path.log", get_nimbra_log_path},
+};
+
+// Values end up inside shell command lines; refuse what a shell would read
+// as anything but a word.
+bool check_safe(const char *key, const char *value) {
+    if (is_shell_safe(value)) return true;
+    fprintf(stderr, "Unsafe value for %s\n", key);
+    return false;
+}
+
+int export_base_paths() {
+    const char *base = get_nimbra_base_path();
+    if (base && !check_safe("nimbra_path.base", base)) return -1;
+    // An absent base gives empty paths (with the path builder's message);
+    // the start sequence reports the missing root directory.
+    if (setenv("NIMBRA_ROOT", nimbra_file(SLOT_ROOT), 1) < 0) return -1;
+    return setenv("NIMBRA_BASE", nimbra_file(SLOT_SHARES), 1);
+}
+
+int export_directories() {
+    for (const directory_variable &var : kDirectoryVariables) {
+        // The store has already named the missing key.
+        const char *value = var.value();
+        if (!value || !check_safe(var.key, value) || setenv(var.name, value, 1) < 0) return -1;
+    }
+    return 0;
+}
+
+int export_bridge() {
+    char **ifnames = get_nimbra_ifnames();
+    if (!ifnames) return -1;
+    for (char **name = ifnames; *name; ++name)
+        if (!check_safe(get_nimbra_ifnames_key(), *name)) return -1;
+    return setenv("NIMBRA_BRIDGE", ifnames[0], 1);
+}
+
+int export_ports() {
+    for (const port_variable &var : kPortVariables) {
+        char text[kPortTextSize];
+        snprintf(text, sizeof(text), "%u", static_cast<unsigned>(var.port()));
+        if (setenv(var.name, text, 1) < 0) return -1;
+    }
+    return 0;
+}
+
+}  // namespace
+
+int is_shell_safe(const char *value) {
+    if (!value || !*value) return 0;
+    for (const char *c = value; *c; ++c) {
+        unsigned char ch = static_cast<unsigned char>(*c);
+        if (!isascii(ch) || !(isalnum(ch) || strchr("/._-+@,=:", ch))) return 0;
+    }
+    return 1;
+}
+
+int export_environment() {
+    if (export_base_paths() < 0 || export_directories() < 0 || export_bridge() < 0 ||
+        export_ports() < 0)
+        return -1;
+    if (append_env_path("PATH", nimbra_file(SLOT_ROOT)) < 0) return -1;
+    return append_env_path("LD_LIBRARY_PATH", nimbra_file(SLOT_LIB));
+}
+
+int append_env_path(const char *name, const char *directory) {
+    if (!name || !directory) return -EINVAL;
+    const char *old = getenv(name);
+    int result;
+    if (old) {
+        char *joined = alloc_printf("%s:%s", directory, old);
+        if (!joined) return -ENOMEM;
+        result = setenv(name, joined, 1);
+        free(joined);
+    } else {
+        result = setenv(name, directory, 1);
+    }
+    if (result < 0) {
+        fprintf(stderr, "Error while setting environment variable '%s'\n", name);
+        return -1;
+    }
+    return getenv(name) ? 0 : -1;
+}
+
+char *alloc_printf(const char *format, ...) {
+    va_list args;
+    va_start(args, format);
+    char *text = nullptr;
+    int len = vasprintf(&text, format, args);
+    va_end(args);
+    return len < 0 ? nullptr : text;
+}
+
+int mkdir_recursive(const char *path, mode_t mode) {
+    if (!path) return -EINVAL;
+    char *copy = strdup(path);
+    if (!copy) return -ENOMEM;
+    size_t len = strlen(copy);
+    if (len > 0 && copy[len - 1] == '/') copy[len - 1] = '\0';
+    // Skip the first character (a leading "/") or two (a leading "./").
+    char *p = copy + (copy[0] == '.' ? 2 : 1);
+    if (p > copy + strlen(copy)) p = copy + strlen(copy);
+    for (; *p; ++p) {
+        if (*p != '/') continue;
+        *p = '\0';
+        mkdir(copy, mode);
+        *p = '/';
+    }
+    int result = mkdir(copy, mode);
+    free(copy);
+    return result;
+}

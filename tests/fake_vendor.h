@@ -1,0 +1,35 @@
+// Scripted stand-in for libvendor.so in unit tests: records every call and
+// answers with what the test put in fake_vendor().
+#ifndef NIMBRA_TESTS_FAKE_VENDOR_H
+#define NIMBRA_TESTS_FAKE_VENDOR_H
+
+#include <functional>
+#include <string>
+#include <vector>
+
+struct fake_iptables_call {
+    std::string table, operation, chain;
+    bool has_rule;
+    std::string rule;
+    int family;
+};
+
+struct fake_vendor_state {
+    bool config_path_null = false;
+    std::string config_path;
+    // vendor name, model, serial, FW version, HW version; nullptr = NULL
+    const char *identity[5] = {"Vendor", "Model", "SN1", "1.0", "A1"};
+    std::vector<fake_iptables_call> iptables_calls;
+    int iptables_result = 0;
+    std::function<void(const fake_iptables_call &)> on_iptables;
+    bool flows_null = false;
+    int flow_count = 0;
+    int raise_result = 0, flush_result = 0;
+    int get_flows_calls = 0, raise_calls = 0, flush_calls = 0;
+};
+
+// The state behind the ten functions; reset_fake_vendor() restores defaults.
+fake_vendor_state &fake_vendor();
+void reset_fake_vendor();
+
+#endif

@@ -1,0 +1,48 @@
+// Helpers shared by the unit tests: temporary trees, configuration files,
+// the process recorder and one ordered log of what the code under test did.
+#ifndef NIMBRA_TESTS_TEST_SUPPORT_H
+#define NIMBRA_TESTS_TEST_SUPPORT_H
+
+#include <map>
+#include <string>
+#include <vector>
+
+// Every recorded shell command and vendor call, in order:
+// "system: CMD", "popen: CMD", "vendor: TABLE OP CHAIN [RULE] [FAMILY]".
+std::vector<std::string> &test_events();
+
+// A fresh directory under /tmp, removed with everything in it at the end.
+struct temp_dir {
+    temp_dir();
+    ~temp_dir();
+    temp_dir(const temp_dir &) = delete;
+    temp_dir &operator=(const temp_dir &) = delete;
+    std::string path;
+    std::string operator/(const std::string &name) const { return path + "/" + name; }
+};
+
+void write_text(const std::string &path, const std::string &text);
+std::string read_text(const std::string &path);
+
+// Writes text as the configuration file the fake vendor reports, and forgets
+// every cached setting so that the next accessor call reads it.
+void use_config(const temp_dir &dir, const std::string &text);
+
+// Replaces system() and popen() while it lives: commands are logged to
+// test_events(); a popen() gets output[command] (empty when absent), a
+// system() returns status[command] (0 when absent).
+struct process_recorder {
+    process_recorder();
+    ~process_recorder();
+    process_recorder(const process_recorder &) = delete;
+    process_recorder &operator=(const process_recorder &) = delete;
+    std::map<std::string, std::string> output;
+    std::map<std::string, int> status;
+    std::vector<std::string> runs() const;   // system() commands, in order
+    std::vector<std::string> reads() const;  // popen() commands, in order
+};
+
+// Test events that start with prefix, with the prefix removed.
+std::vector<std::string> events_with(const std::string &prefix);
+
+#endif

@@ -1,0 +1,50 @@
+#include "util/files.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+int file_exists(const char *path) {
+    struct stat st;
+    return path && stat(path, &st) == 0;
+}
+
+int is_directory(const char *path) {
+    struct stat st;
+    return path && stat(path, &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+int touch_file(const char *path) {
+    int fd = open(path, O_RDONLY | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) return -1;
+    close(fd);
+    return 0;
+}
+
+int read_file(const char *path, char *buffer, size_t size) {
+    if (!path || !buffer || size == 0) return -EINVAL;
+    FILE *file = fopen(path, "rb");
+    if (!file) return -EIO;
+    size_t n = fread(buffer, 1, size - 1, file);
+    buffer[n] = '\0';
+    buffer[size - 1] = '\0';
+    fclose(file);
+    return static_cast<int>(n);
+}
+
+int write_file(const char *path, const void *data, size_t count) {
+    if (!path || !data) return -EINVAL;
+    FILE *file = fopen(path, "w");
+    if (!file) return -EIO;
+    size_t n = fwrite(data, 1, count, file);
+    fclose(file);
+    return static_cast<int>(n);
+}
+
+int write_file_string(const char *path, const char *text) {
+    if (!text) return -EINVAL;
+    return write_file(path, text, strlen(text));
+}

@@ -1,0 +1,22 @@
+// File helpers. Negative results are negated errno values: -EINVAL for a
+// missing argument or zero size, -EIO when the file cannot be opened.
+#ifndef NIMBRA_UTIL_FILES_H
+#define NIMBRA_UTIL_FILES_H
+
+#include <stddef.h>
+
+// 1 when stat() succeeds on path (any kind of file), else 0.
+int file_exists(const char *path);
+// 1 when path is a directory (following links), else 0.
+int is_directory(const char *path);
+// Creates an empty file (mode 0644) if missing; never changes an existing
+// one. 0, or -1 when it cannot be opened.
+int touch_file(const char *path);
+// Reads at most size - 1 bytes and NUL-terminates them; the byte count.
+int read_file(const char *path, char *buffer, size_t size);
+// Replaces the file's contents with count bytes; the bytes written.
+int write_file(const char *path, const void *data, size_t count);
+// write_file() of a string without its NUL.
+int write_file_string(const char *path, const char *text);
+
+#endif
