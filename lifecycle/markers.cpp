@@ -1,5 +1,6 @@
 #include "lifecycle/markers.h"
 
+#include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <unistd.h>
@@ -14,7 +15,7 @@ const char *resetting_marker_path() { return nimbra_file(SLOT_RESETTING); }
 
 int claim_marker(const char *path) {
     int fd = open(path, O_RDONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd < 0) return -1;
+    if (fd < 0) return errno == EEXIST ? 1 : -1;
     close(fd);
     return 0;
 }

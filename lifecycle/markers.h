@@ -9,8 +9,9 @@ const char *running_marker_path();
 const char *starting_marker_path();
 const char *resetting_marker_path();
 
-// Creates path only if it does not exist yet, in one step, so that two runs
-// cannot both take it. 0 when this run created it, -1 otherwise.
+// Creates path (empty, mode 0644) only if it does not exist yet, in one
+// step, so that two runs cannot both take it. 0 when this run created it,
+// 1 when it already existed, -1 when it could not be created.
 int claim_marker(const char *path);
 
 // While path exists: puts(line), sleep one second. No time limit.

@@ -1,0 +1,77 @@
+#include "lifecycle/interfaces.h"
+
+#include <stdio.h>
+#include <string.h>
+
+#include "libraries/nimbracfg/nimbrafiles.h"
+#include "util/files.h"
+#include "util/process.h"
+
+const char kRedirectIpv4[] = "10.123.234.1";
+const char kRedirectIpv6[] = "fd22:9464:dfb8::1";
+
+namespace {
+
+const char kSysClassNet[] = "/sys/class/net";
+
+// Added with the prefix length that stop removes it with, so the kernel
+// really lets it go.
+const char kRedirectIpv6WithPrefix[] = "fd22:9464:dfb8::1/64";
+
+// "xx:xx:xx:xx:xx:xx"
+constexpr size_t kMacLength = 17;
+
+// Records the interface's hardware address the first time only.
+int record_mac(const char *sys_class_net, const char *ifname) {
+    char mac_path[128];
+    snprintf(mac_path, sizeof(mac_path), "%s/MAC", get_nimbra_ramdisk_path());
+    if (file_exists(mac_path)) return 0;
+
+    char address_path[128];
+    snprintf(address_path, sizeof(address_path), "%s/%s/address", sys_class_net, ifname);
+    char mac[32] = "";
+    read_file(address_path, mac, sizeof(mac));
+    mac[strcspn(mac, "\n\r\t ")] = '\0';
+    if (strlen(mac) != kMacLength) {
+        fprintf(stderr, "Failed to get MAC for interface %s\n", ifname);
+        return -1;
+    }
+    write_file_string(mac_path, mac);
+    return 0;
+}
+
+}  // namespace
+
+int init_interfaces() { return init_interfaces_in(kSysClassNet); }
+
+int init_interfaces_in(const char *sys_class_net) {
+    puts("Initializing interfaces ...");
+    char **ifnames = get_nimbra_ifnames();
+    if (!ifnames || !ifnames[0]) {
+        fputs("Error: No network interface found\n", stderr);
+        return -1;
+    }
+    const char *ifname = ifnames[0];
+    char path[64];
+    snprintf(path, sizeof(path), "%s/%s", sys_class_net, ifname);
+    if (!*ifname || (is_directory(sys_class_net) && !file_exists(path))) {
+        fprintf(stderr, "Error: Interface %s not found\n", ifname);
+        return -1;
+    }
+
+    run_shellf("ifconfig %s:0 %s netmask 255.255.255.0", ifname, kRedirectIpv4);
+
+    char command[128];
+    snprintf(command, sizeof(command), "ip -6 addr show dev %s", ifname);
+    if (!command_output_contains(command, kRedirectIpv6))
+        run_shellf("ip addr add %s dev %s", kRedirectIpv6WithPrefix, ifname);
+
+    const char *root = nimbra_file(SLOT_ROOT);
+    char hosts[128];
+    snprintf(hosts, sizeof(hosts), "%s/hosts", root);
+    if (file_exists(hosts)) run_shellf("cp -f %s/hosts %s/nimbra_hosts", root, get_nimbra_ramdisk_path());
+
+    run_shellf("%s/resolv_safesearch.sh &", nimbra_file(SLOT_SCRIPTS));
+
+    return record_mac(sys_class_net, ifname);
+}

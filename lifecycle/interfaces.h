@@ -1,0 +1,18 @@
+// Preparation of the LAN interface the agent redirects traffic to.
+#ifndef NIMBRA_INTERFACES_H
+#define NIMBRA_INTERFACES_H
+
+// The redirect addresses placed on the first interface.
+extern const char kRedirectIpv4[];  // "10.123.234.1", alias label :0
+extern const char kRedirectIpv6[];  // "fd22:9464:dfb8::1"
+
+// Gives the first configured interface the redirect alias and IPv6 address,
+// copies the hosts file, starts the safe-search script and records the MAC
+// address once. 0, or -1 after printing why.
+int init_interfaces();
+
+// init_interfaces() with the interfaces looked up under sys_class_net
+// instead of /sys/class/net.
+int init_interfaces_in(const char *sys_class_net);
+
+#endif
