@@ -5,7 +5,14 @@
 #include <strings.h>
 
 #include "libraries/nimbracfg/nimbrafiles.h"
+#include "lifecycle/markers.h"
+#include "lifecycle/start.h"
+#include "lifecycle/stop.h"
 #include "nimbractl/environment.h"
+#include "nimbractl/reset.h"
+#include "pfc/conformance.h"
+#include "report/status.h"
+#include "report/version.h"
 
 namespace {
 
@@ -29,14 +36,34 @@ int print_usage() {
     return 1;
 }
 
+void run_start(int) { start_agent(); }
+void run_stop(int) { stop_agent(); }
+void run_reset(int) { factory_reset(); }
+
+void run_restart(int) {
+    stop_agent();
+    wait_while_exists(running_marker_path(), "waiting for nimbra to stop");
+    start_agent();
+}
+
+void run_pfc(int) {
+    set_report_level(2);
+    if (run_conformance_tests() != 0) {
+        puts("Nimbra Agent not started, pre-flight check failed!");
+        return;
+    }
+    start_agent();
+}
+
 struct command_word {
     const char *word;
     void (*run)(int json);  // nullptr: the usage text
 };
 
 const command_word kCommands[] = {
-    {"-h", nullptr},
-    {"help", nullptr},
+    {"-h", nullptr},         {"help", nullptr},        {"start", run_start},
+    {"stop", run_stop},      {"restart", run_restart}, {"status", print_status},
+    {"reset", run_reset},    {"version", print_version}, {"pfc", run_pfc},
 };
 
 // Only argv[2] selects the JSON form; anything after it is ignored.

@@ -1,0 +1,45 @@
+#include "lifecycle/stop.h"
+
+#include <stdio.h>
+#include <unistd.h>
+
+#include "firewall/chains.h"
+#include "firewall/ipsets.h"
+#include "libraries/nimbracfg/nimbrafiles.h"
+#include "lifecycle/interfaces.h"
+#include "lifecycle/markers.h"
+#include "util/process.h"
+
+namespace {
+
+// Only the first interface was given the alias, address and route.
+void release_interface() {
+    char **ifnames = get_nimbra_ifnames();
+    if (!ifnames || !ifnames[0] || !*ifnames[0]) return;
+    const char *ifname = ifnames[0];
+    run_shellf("ifconfig %s:0 down", ifname);
+    run_shellf("ip addr del %s/64 dev %s", kRedirectIpv6, ifname);
+    run_shellf("route del -net 224.0.0.0 netmask 224.0.0.0 %s", ifname);
+}
+
+}  // namespace
+
+int stop_agent() {
+    puts("Stopping Nimbra services ...");
+    run_system("rm -rf /var/service");
+    run_system("killall -s SIGHUP runsvdir");
+    // Without a log directory there is nothing of ours to remove.
+    const char *log = get_nimbra_log_path();
+    if (log && *log) run_shellf("rm -rf %s", log);
+    puts("Clean up ...");
+    // Chains first: the kernel keeps a set that a rule still names.
+    teardown_chains(0);
+    teardown_chains(1);
+    destroy_ip_sets();
+    release_interface();
+    unlink(running_marker_path());
+    const char *status_dir = status_dir_path();
+    if (*status_dir) run_shellf("rm -rf %s", status_dir);
+    puts("Nimbra stopped.");
+    return 0;
+}
