@@ -1,0 +1,5 @@
+#!/bin/sh
+# Would fetch the main database when it is missing; the sandbox has no
+# cloud, so it records which database it found.
+db=$(cat "$NIMBRA_ROOT/db/DATABASE_VERSION" 2>/dev/null)
+echo "check_nimbradb: ran at $(date +%s), database ${db:-none}" >>"$NIMBRA_TMP/check_nimbradb.log"
