@@ -6,7 +6,7 @@
 # agent chain empty and unhooked and no agent set. The number of vendor
 # calls, listings and shell commands of a start is checked too.
 # NIMBRA_UPDATE_GOLDEN=1 rewrites the .rules files from what the kernel shows.
-# shellcheck source=tests/e2e/lib.sh
+# shellcheck source=lib.sh
 source "$(dirname "$0")/lib.sh"
 
 GOLDEN_DIR=$(dirname "$0")/firewall
