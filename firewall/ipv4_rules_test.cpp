@@ -2,65 +2,41 @@
 
 #include <gtest/gtest.h>
 
-#include "libraries/nimbracfg/nimbrafiles.h"
 #include "tests/fake_vendor.h"
 #include "tests/test_support.h"
 
 namespace {
 
-// Every setting present, so that no look-up warns on stderr. "lo" has
-// 127.0.0.1; "nimbra-none0" does not exist and so has no address.
-const char kSettings[] =
-    "[network]\nifnames=lo nimbra-none0\n[iptables]\nchains_handled_by_router=0\n"
-    "[nimbra_ports]\nbase_port=4600\ndnsmasq_port=5300\n";
-
-class install_ipv4_rules_test : public ::testing::Test {
+class install_ipv4_rules_test : public agent_test {
 protected:
-    void SetUp() override { reset_fake_vendor(); }
-    void TearDown() override { reset_nimbra_config_cache(); }
+    // Every setting present, so that no look-up warns. "lo" has 127.0.0.1;
+    // "nimbra-none0" does not exist and so has no address.
     void run(const std::string &ini) {
-        use_config(dir, ini + kSettings);
+        use_config(dir, ini + "[network]\nifnames=lo nimbra-none0\n[iptables]\nchains_handled_by_router=0\n"
+                              "[nimbra_ports]\nbase_port=4600\ndnsmasq_port=5300\n");
         test_events().clear();
         fake_vendor().iptables_calls.clear();
-        testing::internal::CaptureStdout();
-        testing::internal::CaptureStderr();
-        install_ipv4_rules();
-        out = testing::internal::GetCapturedStdout();
-        err = testing::internal::GetCapturedStderr();
+        capture(install_ipv4_rules);
     }
-    // "table op chain" of each vendor call, or "?listing" for a read.
-    static std::string sequence() {
-        std::string text;
-        for (const std::string &event : test_events()) {
-            const bool read = event.compare(0, 7, "popen: ") == 0;
-            std::string item = read ? "?" + event.substr(7) : event.substr(8);
-            if (!read) item.erase(item.find(' ', item.find(' ', item.find(' ') + 1) + 1));
-            text += (text.empty() ? "" : ", ") + item;
-        }
-        return text;
-    }
-    temp_dir dir;
-    process_recorder recorder;
-    std::string out, err;
 };
 
 TEST_F(install_ipv4_rules_test, fills_chains_per_interface_in_order) {
     run("");
-    const std::string redirects = "nat -A NIMBRA_NAT, nat -A NIMBRA_NAT, nat -A NIMBRA_NAT, "
-                                  "nat -A NIMBRA_NAT, ";
-    EXPECT_EQ(sequence(),
+    const std::string web = "nat -A NIMBRA_NAT, nat -A NIMBRA_NAT, nat -A NIMBRA_NAT, nat -A NIMBRA_NAT, ";
+    EXPECT_EQ(event_sequence(),
               "?iptables -S, filter -I FORWARD, filter -F NIMBRA_FILTERS, filter -A NIMBRA_FILTERS, "
-              "filter -A NIMBRA_FILTERS, filter -A NIMBRA_FILTERS, ?iptables -t nat -S, nat -A "
-              "PREROUTING, ?iptables -t nat -S, nat -A PREROUTING, filter -I FILTERED, filter -I "
-              "FILTERED, filter -I FILTERED, filter -I UNMANAGED, filter -I UNMANAGED, nat -A "
-              "NIMBRA_NAT_FILTERED, nat -A NIMBRA_NAT_FILTERED, " +
-                  redirects + "nat -A NIMBRA_NAT, nat -A NIMBRA_NAT, " + redirects +
+              "filter -A NIMBRA_FILTERS, filter -A NIMBRA_FILTERS, ?iptables -t nat -S, nat -A PREROUTING, "
+              "?iptables -t nat -S, nat -A PREROUTING, filter -I FILTERED, filter -I FILTERED, "
+              "filter -I FILTERED, filter -I UNMANAGED, filter -I UNMANAGED, nat -A NIMBRA_NAT_FILTERED, "
+              "nat -A NIMBRA_NAT_FILTERED, " + web + "nat -A NIMBRA_NAT, nat -A NIMBRA_NAT, " + web +
                   "?iptables -S, filter -I INPUT, filter -A NIMBRA_INPUT, filter -A NIMBRA_INPUT, "
                   "?iptables -S, filter -I NIMBRA_INPUT");
     // Each kind of value in its place: interface, own address, ports.
     const auto &calls = fake_vendor().iptables_calls;
-    EXPECT_EQ(calls[18].rule, "-i lo -p udp --dport 53 ! -s 127.0.0.1 -j DNAT "
-                              "--to-destination 127.0.0.1:5300");
+    EXPECT_EQ(calls[2].rule + ", " + calls[3].rule + ", " + calls[4].rule,
+              "-j UNMANAGED, -j PAUSE, -j FILTERED");
+    EXPECT_EQ(calls[18].rule,
+              "-i lo -p udp --dport 53 ! -s 127.0.0.1 -j DNAT --to-destination 127.0.0.1:5300");
     EXPECT_EQ(calls[21].rule, "-i nimbra-none0 -p tcp --dport 443 -d 10.123.234.1 -j DNAT "
                               "--to-destination 10.123.234.1:4602");
     EXPECT_EQ(err, "Skipping DNS interception on nimbra-none0: no IPv4 address\n");
@@ -72,8 +48,6 @@ TEST_F(install_ipv4_rules_test, guards_add_only_what_is_missing) {
     const std::string dns_accept = "filter -I NIMBRA_INPUT 1 -p udp --dport 5300 -j ACCEPT";
     const std::string forward = "filter -I FORWARD -j NIMBRA_FILTERS";
     const std::string input = "filter -I INPUT -j NIMBRA_INPUT";
-    const std::string nat = "nat -A PREROUTING -j NIMBRA_NAT";
-    const std::string nat_filtered = "nat -A PREROUTING -j NIMBRA_NAT_FILTERED";
     const struct {
         const char *config, *filter, *nat;
         std::vector<std::string> added;
@@ -83,9 +57,10 @@ TEST_F(install_ipv4_rules_test, guards_add_only_what_is_missing) {
          "-A PREROUTING -j NIMBRA_NAT\n-A PREROUTING -j NIMBRA_NAT_FILTERED\n", {}},
         // The second hook's line also shows the first hook's needle.
         {"", "", "-A PREROUTING -j NIMBRA_NAT_FILTERED\n", {forward, input, dns_accept}},
-        {"[nimbra_ports]\ndnsmasq_port=53\n",
-         "-A NIMBRA_INPUT -p udp -m udp --dport 5300 -j ACCEPT\n", "-A PREROUTING -j NIMBRA_NAT\n",
-         {forward, nat_filtered, input, "filter -I NIMBRA_INPUT 1 -p udp --dport 53 -j ACCEPT"}},
+        {"[nimbra_ports]\ndnsmasq_port=53\n", "-A NIMBRA_INPUT -p udp -m udp --dport 5300 -j ACCEPT\n",
+         "-A PREROUTING -j NIMBRA_NAT\n",
+         {forward, "nat -A PREROUTING -j NIMBRA_NAT_FILTERED", input,
+          "filter -I NIMBRA_INPUT 1 -p udp --dport 53 -j ACCEPT"}},
         {"[iptables]\nchains_handled_by_router=1\n", "", "", {dns_accept}},
     };
     for (const auto &c : cases) {
@@ -95,11 +70,9 @@ TEST_F(install_ipv4_rules_test, guards_add_only_what_is_missing) {
         for (const fake_iptables_call &call : fake_vendor().iptables_calls)
             if (call.chain == "FORWARD" || call.chain == "INPUT" || call.chain == "PREROUTING" ||
                 call.rule.compare(0, 2, "1 ") == 0)
-                added.push_back(call.table + " " + call.operation + " " + call.chain + " " +
-                                call.rule);
+                added.push_back(call.table + " " + call.operation + " " + call.chain + " " + call.rule);
         EXPECT_EQ(added, c.added) << c.config << c.filter << c.nat;
         EXPECT_EQ(fake_vendor().iptables_calls.size(), 23 + c.added.size());
-        EXPECT_EQ(recorder.reads().size(), 5u);
     }
 }
 

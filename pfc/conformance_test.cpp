@@ -15,58 +15,49 @@ const char kRequiredPass[] =
     "TEST | CONFIG FILE - FILE LOADS: PASS\nTEST | ROUTER ID - VENDOR NAME: PASS\n"
     "TEST | ROUTER ID - MODEL: PASS\nTEST | ROUTER ID - SERIAL: PASS\n"
     "TEST | ROUTER ID - FW VERSION: PASS\nTEST | ROUTER ID - HW VERSION: PASS\n"
-    "TEST | IPTABLES - CREATE NAT CHAIN (IPv4): PASS\n"
-    "TEST | IPTABLES - CREATE NAT CHAIN (IPv6): PASS\n";
+    "TEST | IPTABLES - CREATE NAT CHAIN (IPv4): PASS\nTEST | IPTABLES - CREATE NAT CHAIN (IPv6): PASS\n";
 const char kAcceleratorFail[] =
     "TEST | ACCELERATOR - GET ACTIVE FLOWS: FAIL\nTEST | ACCELERATOR - CALL FLOW RAISE: FAIL\n"
     "TEST | ACCELERATOR - CALL FLOW FLUSH: FAIL\n";
+const char kChain[] = "-N NIMBRA_VENDOR_TEST\n";
 
-class conformance : public ::testing::Test {
+class conformance : public agent_test {
 protected:
     void SetUp() override {
+        agent_test::SetUp();
         set_report_level(2);
-        use_config(dir, "[nimbra_path]\nbase=/opt/nimbra\n");
         fresh_vendor();
     }
-    void TearDown() override { set_report_level(1); }
+    void TearDown() override {
+        set_report_level(1);
+        agent_test::TearDown();
+    }
     // Defaults, and the test chain shows in a family's listing once created.
     void fresh_vendor() {
-        std::string path = fake_vendor().config_path;
         reset_fake_vendor();
-        fake_vendor().config_path = path;
+        recorder.output.clear();
+        use_config(dir, "[nimbra_path]\nbase=/opt/nimbra\n");
         fake_vendor().on_iptables = [this](const fake_iptables_call &call) {
-            recorder.output[call.family ? "ip6tables -t nat -S" : "iptables -t nat -S"] =
-                "-N NIMBRA_VENDOR_TEST\n";
+            recorder.output[call.family ? "ip6tables -t nat -S" : "iptables -t nat -S"] = kChain;
         };
     }
-    // One group, or the whole run with its date and temp dir texts replaced.
-    int run(int (*group)(int *, uint16_t *) = nullptr) {
-        count = 0;
-        flags = 0;
-        testing::internal::CaptureStdout();
-        int result = group ? group(&count, &flags) : run_conformance_tests();
-        out = testing::internal::GetCapturedStdout();
-        if (group) return result;
-        size_t at = out.find("    Date: ");
-        if (at != std::string::npos) out.replace(at + 10, out.find('\n', at) - at - 9, "<date>\n");
-        at = out.find(dir.path);
-        if (at != std::string::npos) out.replace(at, dir.path.size(), "<dir>");
-        return result;
+    int run_group(int (*group)(int *, uint16_t *)) {
+        count = flags = 0;
+        return capture([&] { return group(&count, &flags); });
     }
     bool printed(const std::string &text) const { return out.find(text) != std::string::npos; }
-    temp_dir dir;
-    process_recorder recorder;
-    std::string out;
     int count = 0;
     uint16_t flags = 0;
 };
 
 TEST_F(conformance, required_checks_pass_without_flows) {
-    ASSERT_EQ(run(), 0);
+    ASSERT_EQ(capture(run_conformance_tests), 0);
+    const size_t date = out.find("    Date: ") + 10;
+    out.replace(date, out.find('\n', date) - date, "<date>");
     const std::string log =
         "*** Nimbra Vendor Library Conformance Tests ***\n    Date: <date>\n\n"
         "*** Running config path/file tests ***\n    getting path ...\n"
-        "    file path: <dir>/nimbra.ini\n    searching for file ...\n    loading file ...\n"
+        "    file path: " + dir / "nimbra.ini\n    searching for file ...\n    loading file ...\n"
         "\n*** Running router identification tests ***\n    vendor name: Vendor\n"
         "    router model: Model\n    router serial: SN1\n    router FW version: 1.0\n"
         "    router HW version: A1\n\n*** Running iptables command tests ***\n"
@@ -82,88 +73,73 @@ TEST_F(conformance, required_checks_pass_without_flows) {
 
 TEST_F(conformance, null_config_path_fails_the_run) {
     fake_vendor().config_path_null = true;
-    EXPECT_EQ(run(), -1);
+    EXPECT_EQ(capture(run_conformance_tests), -1);
     EXPECT_TRUE(printed("    failed to retrieve config file path\n\n*** Running router"));
-    EXPECT_TRUE(
-        printed("    Passed: 7\n    Failed: 6\n\nTEST | CONFIG FILE - FILE PATH: FAIL\n"
-                "TEST | CONFIG FILE - FILE EXISTS: FAIL\nTEST | CONFIG FILE - FILE LOADS: FAIL\n"
-                "TEST | ROUTER ID - VENDOR NAME: PASS\n"));
+    EXPECT_TRUE(printed("    Passed: 7\n    Failed: 6\n\nTEST | CONFIG FILE - FILE PATH: FAIL\n"
+                        "TEST | CONFIG FILE - FILE EXISTS: FAIL\nTEST | CONFIG FILE - FILE LOADS: FAIL\n"
+                        "TEST | ROUTER ID - VENDOR NAME: PASS\n"));
 }
 
 TEST_F(conformance, groups_pass_only_what_the_vendor_delivers) {
     const std::string missing = dir / "missing", empty = dir / "empty";
-    write_text(empty, "");
+    fake_vendor_state &v = fake_vendor();
     const struct {
         int (*group)(int *, uint16_t *);
         std::function<void()> setup;
-        int count;
         uint16_t flags;
         std::string message;
     } cases[] = {
-        {test_config_file, [&] { fake_vendor().config_path = missing; }, 3, 0x1,
+        {test_config_file, [&] { v.config_path = missing; }, 0x1,
          "    file '" + missing + "' does not exist\n"},
-        {test_config_file, [&] { fake_vendor().config_path = empty; }, 3, 0x3,
+        {test_config_file, [&] { write_text(v.config_path = empty, ""); }, 0x3,
          "    failed to load file '" + empty + "'\n"},
-        {test_router_id, [] { fake_vendor().identity[0] = ""; }, 5, 0x1e,
-         "    failed to retrieve vendor name\n"},
-        {test_router_id, [] { fake_vendor().identity[2] = nullptr; }, 5, 0x1b,
+        {test_router_id, [&] { v.identity[0] = ""; }, 0x1e, "    failed to retrieve vendor name\n"},
+        {test_router_id, [&] { v.identity[2] = nullptr; }, 0x1b,
          "    failed to retrieve router serial number\n"},
-        {test_iptables, [] { fake_vendor().on_iptables = nullptr; }, 2, 0x0,
+        {test_iptables, [&] { v.on_iptables = nullptr; }, 0x0,
          "    failed to create NIMBRA_VENDOR_TEST chain in iptables nat table ...\n"},
-        {test_iptables, [] { fake_vendor().iptables_result = -1; }, 2, 0x0,
+        {test_iptables, [&] { v.iptables_result = -1; }, 0x0,
          "    failed to create NIMBRA_VENDOR_TEST chain in ip6tables nat table ...\n"},
-        {test_accelerator, [] { fake_vendor().flows_null = true; }, 3, 0x0,
-         "    failed to retrieve flow data\n"},
-        {test_accelerator, [] { fake_vendor().flow_count = 2; }, 3, 0x7,
+        {test_accelerator, [&] { v.flows_null = true; }, 0x0, "    failed to retrieve flow data\n"},
+        {test_accelerator, [&] { v.flow_count = 2; }, 0x7,
          "    retrieved 2 flows\n    raising 1st flow in list\n    flushing all flows\n"},
-        {test_accelerator, [] { fake_vendor().flow_count = 1, fake_vendor().raise_result = -1; }, 3,
-         0x5, "    failed to raise flow\n    flushing all flows\n"},
-        {test_accelerator, [] { fake_vendor().flow_count = 1, fake_vendor().flush_result = -5; }, 3,
-         0x3, "    failed to flush flows\n"},
+        {test_accelerator, [&] { v.flow_count = 1, v.raise_result = -1; }, 0x5,
+         "    failed to raise flow\n    flushing all flows\n"},
+        {test_accelerator, [&] { v.flow_count = 1, v.flush_result = -5; }, 0x3,
+         "    failed to flush flows\n"},
     };
     for (const auto &c : cases) {
         fresh_vendor();
-        recorder.output.clear();
         c.setup();
-        EXPECT_EQ(run(c.group), __builtin_popcount(c.flags)) << c.message;
-        EXPECT_EQ(count, c.count) << c.message;
+        EXPECT_EQ(run_group(c.group), __builtin_popcount(c.flags)) << c.message;
         EXPECT_EQ(flags, c.flags) << c.message;
         EXPECT_TRUE(printed(c.message)) << out;
     }
 }
 
 TEST_F(conformance, test_chain_is_cleared_before_and_removed_after) {
-    recorder.output["iptables -t nat -S"] = recorder.output["ip6tables -t nat -S"] =
-        "-N NIMBRA_VENDOR_TEST\n";
-    ASSERT_EQ(run(test_iptables), 2);
-    EXPECT_EQ(test_events(),
-              (std::vector<std::string>{
-                  "popen: iptables -t nat -S", "system: iptables -t nat -X NIMBRA_VENDOR_TEST",
-                  "popen: ip6tables -t nat -S", "system: ip6tables -t nat -X NIMBRA_VENDOR_TEST",
-                  "vendor: nat -N NIMBRA_VENDOR_TEST [0]", "popen: iptables -t nat -S",
-                  "system: iptables -t nat -X NIMBRA_VENDOR_TEST",
-                  "vendor: nat -N NIMBRA_VENDOR_TEST [1]", "popen: ip6tables -t nat -S",
-                  "system: ip6tables -t nat -X NIMBRA_VENDOR_TEST"}));
+    recorder.output = {{"iptables -t nat -S", kChain}, {"ip6tables -t nat -S", kChain}};
+    ASSERT_EQ(run_group(test_iptables), 2);
+    EXPECT_EQ(event_sequence(), "?iptables -t nat -S, $, ?ip6tables -t nat -S, $, nat -N NIMBRA_VENDOR_TEST, "
+                                "?iptables -t nat -S, $, nat -N NIMBRA_VENDOR_TEST, ?ip6tables -t nat -S, $");
+    const std::string v4 = "iptables -t nat -X NIMBRA_VENDOR_TEST", v6 = "ip6" + v4.substr(2);
+    EXPECT_EQ(recorder.runs(), (std::vector<std::string>{v4, v6, v4, v6}));
 }
 
-TEST_F(conformance, quiet_levels_give_standard_streams_back) {
-    const struct {
-        unsigned level;
-        std::string shown;
-    } cases[] = {{1, std::string(kRequiredPass) + kAcceleratorFail}, {0, ""}};
+TEST_F(conformance, quiet_levels_print_less_and_give_streams_back) {
     EXPECT_EQ(set_report_level(4), -1);
-    for (const auto &c : cases) {
-        set_report_level(c.level);
-        testing::internal::CaptureStdout();
-        testing::internal::CaptureStderr();
-        EXPECT_EQ(run_conformance_tests(), 0);
-        printf("stdout after\n");
-        fputs("stderr after", stderr);
-        // Unbuffered again: the text is in the file before any flush.
-        EXPECT_EQ(read_text("/proc/self/fd/2"), "stderr after") << c.level;
-        EXPECT_EQ(testing::internal::GetCapturedStderr(), "stderr after");
-        EXPECT_EQ(testing::internal::GetCapturedStdout(), c.shown + "stdout after\n") << c.level;
-    }
+    set_report_level(1);
+    EXPECT_EQ(capture(run_conformance_tests), 0);
+    EXPECT_EQ(out, std::string(kRequiredPass) + kAcceleratorFail);
+    set_report_level(0);
+    EXPECT_EQ(capture([] {
+                  const int result = run_conformance_tests();
+                  printf("out\n");
+                  fputs("err", stderr);
+                  return result;
+              }),
+              0);
+    EXPECT_EQ(out + err, "out\nerr");
 }
 
 }  // namespace

@@ -1,30 +1,18 @@
 #include "report/version.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <sys/stat.h>
+#include <unistd.h>
 
-#include <string>
-
-#include "libraries/nimbracfg/nimbrafiles.h"
-#include "tests/fake_vendor.h"
 #include "tests/test_support.h"
 
 namespace {
 
-class version_report : public ::testing::Test {
+class version_report : public agent_test {
 protected:
-    void SetUp() override {
-        reset_fake_vendor();
-        for (const char *sub : {"base", "base/shares", "base/shares/usr", "base/shares/usr/bin",
-                                "base/shares/usr/bin/db", "db", "data"})
-            mkdir((dir / sub).c_str(), 0755);
-        use_config(dir, "[nimbra_path]\nbase=" + dir / "base" + "\ndb=" + dir / "db" + "\ndata=" + dir / "data" +
-                            "\n");
-    }
-    void TearDown() override { reset_nimbra_config_cache(); }
-    // nullptr: no file.
-    void install(const char *agent, const char *db, const char *fallback, const char *platforms) {
+    // Writes the four version files (nullptr: none) and prints the report.
+    std::string report(int json, const char *agent, const char *db, const char *fallback,
+                       const char *platforms) {
+        use_config(dir, tree_ini());
         const std::pair<std::string, const char *> files[] = {
             {dir / "base/shares/VERSION", agent},
             {dir / "db/DATABASE_VERSION", db},
@@ -35,65 +23,35 @@ protected:
             unlink(file.first.c_str());
             if (file.second) write_text(file.first, file.second);
         }
+        capture([&] { print_version(json); });
+        return out;
     }
-    static std::string report(int json) {
-        testing::internal::CaptureStdout();
-        print_version(json);
-        return testing::internal::GetCapturedStdout();
-    }
-    temp_dir dir;
 };
 
 TEST_F(version_report, prints_first_word_of_each_file) {
-    install("4.2.1 build 77\n", "2024.05.01\r\n", "1999.01.01", "p17");
-    EXPECT_EQ(report(0),
-              "\n-------------------------------------------------\n"
-              "Nimbra Version Info: \n"
-              "Nimbra Agent Version: 4.2.1\n"
-              "Database Version: 2024.05.01\n"
-              "Platforms Version: p17\n");
-    EXPECT_EQ(report(1), R"({"agent-version":"4.2.1","db-version":"2024.05.01","platformdb-version":"p17"})"
-                         "\n");
+    const std::string head = "\n-------------------------------------------------\nNimbra Version Info: \n";
+    EXPECT_EQ(report(0, "4.2.1 build 77\n", "2024.05.01\r\n", "1999.01.01", "p17"),
+              head + "Nimbra Agent Version: 4.2.1\nDatabase Version: 2024.05.01\nPlatforms Version: p17\n");
+    EXPECT_EQ(report(0, nullptr, nullptr, nullptr, nullptr),
+              head + "Nimbra Agent Version: \nDatabase Version: \nPlatforms Version: \n");
 }
 
-TEST_F(version_report, nothing_installed) {
-    install(nullptr, nullptr, nullptr, nullptr);
-    EXPECT_EQ(report(0),
-              "\n-------------------------------------------------\n"
-              "Nimbra Version Info: \n"
-              "Nimbra Agent Version: \n"
-              "Database Version: \n"
-              "Platforms Version: \n");
-    EXPECT_EQ(report(1), R"({"agent-version":"","db-version":"","platformdb-version":""})"
-                         "\n");
-}
-
-TEST_F(version_report, picks_and_cuts_each_text) {
-    const std::string long_version(100, 'v');
-    const std::string long_json =
-        R"({"agent-version":")" + std::string(63, 'v') + R"(","db-version":"2","platformdb-version":"p"})";
+TEST_F(version_report, json_picks_and_cuts_each_text) {
+    const std::string v100(100, 'v'), v63(63, 'v');
     const struct {
-        const char *name;
         const char *agent, *db, *fallback, *platforms;  // nullptr: no file
-        const char *json;
+        std::string json;
     } cases[] = {
-        {"db_missing_uses_fallback", "1", nullptr, "2023.01 shipped\n", "p",
-         R"({"agent-version":"1","db-version":"2023.01","platformdb-version":"p"})"},
-        {"db_empty_uses_fallback", "1", "", "2023.01\n", "p",
-         R"({"agent-version":"1","db-version":"2023.01","platformdb-version":"p"})"},
-        {"no_db_at_all", "1", nullptr, nullptr, "p",
-         R"({"agent-version":"1","db-version":"","platformdb-version":"p"})"},
-        {"blank_first", " 1", "\n2", "3", "\rp",
-         R"({"agent-version":"","db-version":"","platformdb-version":""})"},
-        {"only_first_63_bytes", long_version.c_str(), "2", nullptr, "p",
-         long_json.c_str()},
-        {"escaped", R"(a"b\c)", "{x}", nullptr, "]",
-         R"({"agent-version":"a\"b\\c","db-version":"{x}","platformdb-version":"]"})"},
+        {"4.2 x", "2024.05\r\n", "1999", "p17", R"("4.2","db-version":"2024.05","platformdb-version":"p17")"},
+        {nullptr, nullptr, nullptr, nullptr, R"("","db-version":"","platformdb-version":"")"},
+        {"1", nullptr, "2023.01 shipped\n", "p", R"("1","db-version":"2023.01","platformdb-version":"p")"},
+        {"1", "", "2023.01\n", "p", R"("1","db-version":"2023.01","platformdb-version":"p")"},
+        {" 1", "\n2", "3", "\rp", R"("","db-version":"","platformdb-version":"")"},
+        {v100.c_str(), "2", nullptr, "p", "\"" + v63 + R"(","db-version":"2","platformdb-version":"p")"},
+        {R"(a"b\c)", "{x}", nullptr, "]", R"("a\"b\\c","db-version":"{x}","platformdb-version":"]")"},
     };
-    for (const auto &c : cases) {
-        install(c.agent, c.db, c.fallback, c.platforms);
-        EXPECT_EQ(report(1), std::string(c.json) + "\n") << c.name;
-    }
+    for (const auto &c : cases)
+        EXPECT_EQ(report(1, c.agent, c.db, c.fallback, c.platforms), R"({"agent-version":)" + c.json + "}\n");
 }
 
 }  // namespace

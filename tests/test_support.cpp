@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 
@@ -36,6 +38,12 @@ FILE *recorded_open(const char *command) {
 
 const process_runner kRecorder = {recorded_run, recorded_open, fclose};
 
+// Every directory on the way to path's last "/", as mkdir -p would.
+void make_parents(const std::string &path) {
+    for (size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1))
+        mkdir(path.substr(0, slash).c_str(), 0755);
+}
+
 int remove_entry(const char *path, const struct stat *, int, struct FTW *) {
     return remove(path);
 }
@@ -59,7 +67,12 @@ temp_dir::~temp_dir() {
 }
 
 void write_text(const std::string &path, const std::string &text) {
+    make_parents(path);
     std::ofstream(path, std::ios::binary) << text;
+}
+
+void make_dirs(const std::string &base, std::initializer_list<const char *> dirs) {
+    for (const char *dir : dirs) make_parents(base + "/" + dir + "/");
 }
 
 std::string read_text(const std::string &path) {
@@ -96,3 +109,43 @@ std::vector<std::string> events_with(const std::string &prefix) {
 std::vector<std::string> process_recorder::runs() const { return events_with("system: "); }
 
 std::vector<std::string> process_recorder::reads() const { return events_with("popen: "); }
+
+bool process_recorder::ran(const std::string &command) const {
+    const std::vector<std::string> commands = runs();
+    return std::find(commands.begin(), commands.end(), command) != commands.end();
+}
+
+std::string event_sequence(bool rules, size_t from) {
+    std::string text;
+    for (size_t i = from; i < test_events().size(); ++i) {
+        const std::string &event = test_events()[i];
+        std::string item = "$";
+        if (event.compare(0, 7, "popen: ") == 0) {
+            item = "?" + event.substr(7);
+        } else if (event.compare(0, 8, "vendor: ") == 0) {
+            // Drop the " [family]" at the end, and the rule unless asked for.
+            item = event.substr(8, event.rfind(" [") - 8);
+            size_t end = item.find(' ', item.find(' ', item.find(' ') + 1) + 1);
+            if (!rules && end != std::string::npos) item.erase(end);
+        }
+        text += (text.empty() ? "" : ", ") + item;
+    }
+    return text;
+}
+
+void agent_test::SetUp() {
+    reset_fake_vendor();
+    test_events().clear();
+}
+
+void agent_test::TearDown() { reset_nimbra_config_cache(); }
+
+void agent_test::collect() {
+    out = testing::internal::GetCapturedStdout();
+    err = testing::internal::GetCapturedStderr();
+}
+
+std::string agent_test::tree_ini() const {
+    return "[nimbra_path]\nbase=" + dir / "base" + "\nramdisk=" + dir / "ram" + "\ndata=" + dir / "data" +
+           "\ndb=" + dir / "db" + "\nlog=" + dir / "log" + "\n";
+}
