@@ -6,10 +6,7 @@
 
 #include <iterator>
 
-#include "firewall/chains.h"
-#include "firewall/ipsets.h"
-#include "firewall/ipv4_rules.h"
-#include "firewall/ipv6_rules.h"
+#include "firewall/packet_filter.h"
 #include "libraries/nimbracfg/nimbrafiles.h"
 #include "lifecycle/interfaces.h"
 #include "lifecycle/markers.h"
@@ -162,18 +159,6 @@ void set_up_service_tree(const char *root) {
     set_up_service_logging(root);
 }
 
-void set_up_packet_filter() {
-    puts("Setting up iptables ...");
-    create_chains(0);
-    create_chains(1);
-    create_ip_sets();
-    // Emptied before filling, so a repeated start never piles up rules.
-    teardown_chains(0);
-    teardown_chains(1);
-    install_ipv4_rules();
-    install_ipv6_rules();
-}
-
 void make_certificates(const char *root) {
     if (!file_exists(nimbra_file(SLOT_APID_CERT))) run_shellf("%s/apid --makecert", root);
     if (!file_exists(nimbra_file(SLOT_WEBD_CERT))) run_shellf("%s/webd --makecert", root);
@@ -225,7 +210,8 @@ int start_agent() {
         unlink(starting);
         return -1;
     }
-    set_up_packet_filter();
+    puts("Setting up iptables ...");
+    install_packet_filter();
     make_certificates(root);
     launch(root);
 

@@ -3,8 +3,7 @@
 #include <stdio.h>
 #include <unistd.h>
 
-#include "firewall/chains.h"
-#include "firewall/ipsets.h"
+#include "firewall/packet_filter.h"
 #include "libraries/nimbracfg/nimbrafiles.h"
 #include "lifecycle/interfaces.h"
 #include "lifecycle/markers.h"
@@ -32,10 +31,7 @@ int stop_agent() {
     const char *log = get_nimbra_log_path();
     if (log && *log) run_shellf("rm -rf %s", log);
     puts("Clean up ...");
-    // Chains first: the kernel keeps a set that a rule still names.
-    teardown_chains(0);
-    teardown_chains(1);
-    destroy_ip_sets();
+    remove_packet_filter();
     release_interface();
     unlink(running_marker_path());
     const char *status_dir = status_dir_path();

@@ -10,10 +10,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "firewall/chains.h"
-#include "firewall/ipsets.h"
-#include "firewall/ipv4_rules.h"
-#include "firewall/ipv6_rules.h"
+#include "firewall/packet_filter.h"
 #include "util/process.h"
 
 namespace {
@@ -43,19 +40,10 @@ int main(int argc, char **argv) {
         return 2;
     }
     set_process_runner(&kCountingRunner);
-    if (strcmp(argv[1], "start") == 0) {
-        create_chains(0);
-        create_chains(1);
-        create_ip_sets();
-        teardown_chains(0);
-        teardown_chains(1);
-        install_ipv4_rules();
-        install_ipv6_rules();
-    } else {
-        teardown_chains(0);
-        teardown_chains(1);
-        destroy_ip_sets();
-    }
+    if (strcmp(argv[1], "start") == 0)
+        install_packet_filter();
+    else
+        remove_packet_filter();
     fflush(stdout);
     fprintf(stderr, "listings: %d\ncommands: %d\n", g_listings, g_commands);
     return 0;
