@@ -70,6 +70,9 @@ tkvs_handle *open_ini(const temp_dir &dir, const std::string &text) {
     return tkvs_init((dir / "f.ini").c_str());
 }
 
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const lookup_case &c, std::ostream *os) { *os << c.name; }
+
 class tkvs_lookup : public ::testing::TestWithParam<lookup_case> {};
 
 TEST_P(tkvs_lookup, gives_value_or_message) {
