@@ -46,6 +46,9 @@ int apply_iptables_rule(const char *table, const char *operation, const char *ch
                         const char *rule, int family) {
     printf("--> %s -t %s %s %s %s\n", family ? "ip6tables" : "iptables", table, operation, chain,
            rule ? rule : "");
+    // The vendor library's tools write straight to the terminal; the echo
+    // goes first so that their complaints follow the line they belong to.
+    fflush(stdout);
     return nimbra_run_iptables_command(table, operation, chain, rule, family);
 }
 

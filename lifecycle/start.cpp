@@ -167,7 +167,9 @@ void make_certificates(const char *root) {
 // Multicast needs a route on the LAN; an interface without an IPv4 address
 // cannot carry it, so none is added there.
 void ensure_multicast_route() {
-    const char *ifname = get_nimbra_ifnames()[0];
+    char **ifnames = get_nimbra_ifnames();
+    if (!ifnames || !ifnames[0]) return;
+    const char *ifname = ifnames[0];
     char address[16];
     if (get_iface_ipv4(ifname, address, sizeof(address)) < 0) {
         fprintf(stderr, "No IPv4 address on %s: multicast route not added\n", ifname);

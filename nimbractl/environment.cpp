@@ -56,11 +56,12 @@ bool check_safe(const char *key, const char *value) {
 }
 
 int export_base_paths() {
-    const char *base = get_nimbra_base_path();
-    if (base && !check_safe("nimbra_path.base", base)) return -1;
     // An absent base gives empty paths (with the path builder's message);
-    // the start sequence reports the missing root directory.
-    if (setenv("NIMBRA_ROOT", nimbra_file(SLOT_ROOT), 1) < 0) return -1;
+    // the start sequence reports the missing root directory. A present one
+    // is cached by now, so checking it reads nothing again.
+    const char *root = nimbra_file(SLOT_ROOT);
+    if (*root && !check_safe("nimbra_path.base", get_nimbra_base_path())) return -1;
+    if (setenv("NIMBRA_ROOT", root, 1) < 0) return -1;
     return setenv("NIMBRA_BASE", nimbra_file(SLOT_SHARES), 1);
 }
 

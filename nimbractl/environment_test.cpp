@@ -65,6 +65,14 @@ TEST_F(environment, missing_settings) {
     ASSERT_EQ(export_with("[nimbra_path]\nramdisk=/r\ndata=/d\ndb=/db\nlog=/l\n[network]\nifnames=br0\n"), 0);
     EXPECT_EQ(env("NIMBRA_ROOT"), "");
     EXPECT_EQ(env("PATH"), ":/usr/bin");
+    // Each of the four compositions looks the base up once and says why it fails.
+    const auto count = [this](const std::string &line) {
+        size_t n = 0;
+        for (size_t at = err.find(line); at != std::string::npos; at = err.find(line, at + 1)) ++n;
+        return n;
+    };
+    EXPECT_EQ(count("Warning: 'nimbra_path.base' not found\n"), 4u) << err;
+    EXPECT_EQ(count("nimbrafiles - get_nimbra_path (138): Invalid parameters\n"), 4u) << err;
 }
 
 TEST_F(environment, unsafe_values_are_refused_naming_the_key) {

@@ -180,10 +180,9 @@ long *get_nimbra_max_log_size() {
 }
 
 const char *get_nimbra_certfile() {
-    if (g_config.certfile) return g_config.certfile;
-    g_config.certfile = load_setting("security.certfile");
-    if (g_config.certfile) return g_config.certfile;
-    return nimbra_file(SLOT_CERTFILE);
+    if (!g_config.certfile) g_config.certfile = load_setting("security.certfile");
+    if (!g_config.certfile) g_config.certfile = strdup(nimbra_file(SLOT_CERTFILE));
+    return g_config.certfile ? g_config.certfile : "";
 }
 
 char **get_nimbra_ifnames() {
