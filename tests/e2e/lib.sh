@@ -102,15 +102,19 @@ snapshot() {
 }
 
 # expect_same_state WHAT BEFORE_FILE: the router is as BEFORE_FILE recorded.
+# A difference must last 5 s to count: a short-lived process of the agent's
+# daemons (a stub between two sleeps, a script being run) is not a change.
 expect_same_state() {
-    local now=$WORK/state.now
-    snapshot >"$now"
-    if diff -u "$2" "$now" >"$WORK/state.diff"; then
-        pass "$1"
-    else
-        mapfile -t lines <"$WORK/state.diff"
-        fail "$1" "${lines[@]}"
-    fi
+    local now=$WORK/state.now deadline=$((SECONDS + 5))
+    until snapshot >"$now" && diff -u "$2" "$now" >"$WORK/state.diff"; do
+        if ((SECONDS >= deadline)); then
+            mapfile -t lines <"$WORK/state.diff"
+            fail "$1" "${lines[@]}"
+            return
+        fi
+        sleep 0.3
+    done
+    pass "$1"
 }
 
 # The rules in the agent's chains, in both families and every table.
