@@ -9,11 +9,12 @@
 #include "libraries/nimbracfg/nimbrafiles.h"
 #include "util/process.h"
 
+const char kRedirectIpv6[] = "fd22:9464:dfb8::1";
+
 namespace {
 
 const char kIfInet6[] = "/proc/net/if_inet6";
 
-const char kRedirectAddress[] = "fd22:9464:dfb8::1";
 
 const firewall_step kFilterRules[] = {
     hook_step(kForwardHook),
@@ -169,7 +170,7 @@ void install_ipv6_rules_from(const char *if_inet6) {
             continue;
         }
         printf("Router's IPv6 %s @ %s\n", address, *name);
-        const rule_values values = {*name, address, kRedirectAddress};
+        const rule_values values = {*name, address, kRedirectIpv6};
         if (get_use_tproxy_ipv6())
             install_tproxy(values);
         else

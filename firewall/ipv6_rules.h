@@ -12,6 +12,10 @@ void install_ipv6_rules();
 // /proc/net/if_inet6.
 void install_ipv6_rules_from(const char *if_inet6);
 
+// The router's IPv6 redirect address: the rules send web traffic there, and
+// start puts it on the first interface.
+extern const char kRedirectIpv6[];  // "fd22:9464:dfb8::1"
+
 // Room for an address text in get_iface_ipv6's buffer.
 constexpr size_t kIpv6TextSize = 80;
 

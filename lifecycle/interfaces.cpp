@@ -3,12 +3,12 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "firewall/ipv6_rules.h"
 #include "libraries/nimbracfg/nimbrafiles.h"
 #include "util/files.h"
 #include "util/process.h"
 
 const char kRedirectIpv4[] = "10.123.234.1";
-const char kRedirectIpv6[] = "fd22:9464:dfb8::1";
 
 namespace {
 

@@ -2,9 +2,9 @@
 #ifndef NIMBRA_INTERFACES_H
 #define NIMBRA_INTERFACES_H
 
-// The redirect addresses placed on the first interface.
-extern const char kRedirectIpv4[];  // "10.123.234.1", alias label :0
-extern const char kRedirectIpv6[];  // "fd22:9464:dfb8::1"
+// The redirect address placed on the first interface as alias label :0
+// (the IPv6 one is kRedirectIpv6 of firewall/ipv6_rules.h).
+extern const char kRedirectIpv4[];  // "10.123.234.1"
 
 // Gives the first configured interface the redirect alias and IPv6 address,
 // copies the hosts file, starts the safe-search script and records the MAC

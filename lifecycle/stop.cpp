@@ -3,9 +3,9 @@
 #include <stdio.h>
 #include <unistd.h>
 
+#include "firewall/ipv6_rules.h"
 #include "firewall/packet_filter.h"
 #include "libraries/nimbracfg/nimbrafiles.h"
-#include "lifecycle/interfaces.h"
 #include "lifecycle/markers.h"
 #include "util/process.h"
 

@@ -1,6 +1,5 @@
 #include "report/status.h"
 
-#include <errno.h>
 #include <limits.h>
 #include <stdlib.h>
 #include <string.h>
@@ -56,7 +55,6 @@ const char *true_false(bool value) { return value ? "true" : "false"; }
 long record_age(const char *number) {
     // Out of range, strtol saturates; the saturated value is still a time
     // far in the past or future and is handled as one below.
-    errno = 0;
     const long recorded = strtol(number, nullptr, 10);
     if (recorded <= 0) return recorded;
     // In long long the difference cannot overflow; long may be 32 bits, so
