@@ -1,6 +1,8 @@
 #include "libraries/nimbracfg/tkvs.h"
 
 #include <ctype.h>
+#include <errno.h>
+#include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -122,32 +124,41 @@ void cut_comment(char *value) {
     while (semi > value && is_blank(semi[-1])) *--semi = '\0';
 }
 
+// Reads exactly size bytes; false on an error or a file that got shorter.
+bool read_whole(int fd, char *buffer, size_t size) {
+    while (size > 0) {
+        const ssize_t got = read(fd, buffer, size);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) return false;
+        buffer += got;
+        size -= static_cast<size_t>(got);
+    }
+    return true;
+}
+
 }  // namespace
 
 ini_image *tkvs_load_file(const char *path) {
-    ini_image *image = static_cast<ini_image *>(calloc(1, sizeof(ini_image)));
-    if (!image) return nullptr;
+    // Size and contents come from the same open file, so a configuration
+    // replaced on disk meanwhile is read whole, old or new, never mixed.
+    // Non-blocking: a FIFO put in its place must not hang the open.
+    const int fd = path ? open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK) : -1;
+    if (fd < 0) return nullptr;
     struct stat st;
-    if (!path || stat(path, &st) != 0 || st.st_size <= 0) {
-        free(image);
-        return nullptr;
-    }
-    size_t size = static_cast<size_t>(st.st_size);
-    FILE *file = fopen(path, "rb");
-    if (!file) {
-        free(image);
-        return nullptr;
-    }
-    image->data = static_cast<char *>(malloc(size + 1));
-    if (!image->data || fread(image->data, 1, size, file) != size) {
-        fclose(file);
+    ini_image *image = nullptr;
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0)
+        image = static_cast<ini_image *>(calloc(1, sizeof(ini_image)));
+    const size_t size = image ? static_cast<size_t>(st.st_size) : 0;
+    if (image) image->data = static_cast<char *>(malloc(size + 1));
+    if (!image || !image->data || !read_whole(fd, image->data, size)) {
+        close(fd);
         tkvs_free_image(image);
         return nullptr;
     }
+    close(fd);
     image->end = image->data + size;
     *image->end = '\0';
     split_image(image);
-    fclose(file);
     return image;
 }
 

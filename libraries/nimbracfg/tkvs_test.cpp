@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <string>
 
@@ -118,6 +119,10 @@ TEST(tkvs_init, reports_why_a_file_cannot_be_used) {
     temp_dir dir;
     write_text(dir / "empty.ini", "");
     const std::string missing = dir / "missing.ini", empty = dir / "empty.ini";
+    // Neither may hang the load: a FIFO has no writer, a directory no data.
+    const std::string fifo = dir / "fifo.ini", directory = dir / "dir.ini";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    ASSERT_EQ(mkdir(directory.c_str(), 0700), 0);
     const struct {
         const char *path;
         std::string message;
@@ -125,6 +130,8 @@ TEST(tkvs_init, reports_why_a_file_cannot_be_used) {
         {nullptr, "tkvs_init: Invalid filename\n"},
         {missing.c_str(), "tkvs_init: File '" + missing + "' does not exist\n"},
         {empty.c_str(), "tkvs_init: Failed while loading file '" + empty + "'\n"},
+        {fifo.c_str(), "tkvs_init: Failed while loading file '" + fifo + "'\n"},
+        {directory.c_str(), "tkvs_init: Failed while loading file '" + directory + "'\n"},
     };
     for (const auto &c : cases) {
         testing::internal::CaptureStderr();

@@ -24,6 +24,11 @@ readonly AGENT_SETS=(whitelist-net whitelist-ip filtered torlist unmanaged dnsal
 
 WORK=$(mktemp -d)
 readonly WORK
+# A sanitized build writes its reports here (tests/e2e/CMakeLists.txt).
+if [[ -n ${NIMBRA_SANITIZER_LOGS:-} ]]; then
+    rm -rf "$NIMBRA_SANITIZER_LOGS"
+    mkdir -p "$NIMBRA_SANITIZER_LOGS"
+fi
 checks=0
 failures=0
 
@@ -144,6 +149,11 @@ all_services_run() {
 }
 
 finish() {
+    if [[ -n ${NIMBRA_SANITIZER_LOGS:-} ]]; then
+        local reports
+        reports=$(cat "$NIMBRA_SANITIZER_LOGS"/* 2>/dev/null || true)
+        expect_eq "no sanitizer report" "" "${reports:0:4000}"
+    fi
     rm -rf "$WORK"
     echo "${0##*/}: $((checks - failures)) of $checks checks passed"
     ((failures == 0))
