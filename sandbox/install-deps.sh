@@ -7,10 +7,16 @@ set -euo pipefail
 readonly PACKAGES=(
     # the build and the unit tests
     build-essential cmake libgtest-dev libbenchmark-dev
+    # the fuzz targets: clang with libFuzzer and the sanitizer runtimes
+    clang libclang-rt-dev
     # the router's tools that nimbractl drives
     iptables ipset iproute2 net-tools psmisc busybox runit
     # the sandbox router, the demo agent and the end-to-end tests
     util-linux procps dnsmasq-base openssl curl jq
+    # memcheck of every command word
+    valgrind
+    # lint tests: the shell scripts and the man page
+    shellcheck groff-base
 )
 
 missing=()

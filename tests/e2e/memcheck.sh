@@ -20,9 +20,8 @@ memcheck() {
     STATUS=0
     valgrind -q --error-exitcode=$MEMCHECK_ERROR --leak-check=full --show-leak-kinds=definite,indirect,possible \
         --errors-for-leak-kinds=definite,indirect,possible --track-fds=yes --log-file="$log" \
-        "$NIMBRA_REAL" "$@" >"$WORK/out" 2>"$WORK/err" || STATUS=$?
+        "$NIMBRA_REAL" "$@" >"$WORK/out" 2>/dev/null || STATUS=$?
     OUT=$(<"$WORK/out")
-    ERR=$(<"$WORK/err")
     # --track-fds also lists the descriptors this script handed down; only
     # one that nimbractl opened itself (shown with where) is a leak.
     local report
