@@ -1,12 +1,18 @@
 #!/usr/bin/env bash
 # Size and memory: nimbractl and libvendor.so stripped (a copy is stripped)
-# and what they need at run time (NEEDED), then the peak memory of each
-# command word on the sandbox router: the maximum RSS that /usr/bin/time
-# reports (the largest of nimbractl and the children it waited for) and
-# nimbractl's own peak (read from /proc while strace holds it at its exit),
-# beside a C program that prints one line.
+# and what they need at run time (NEEDED), for this machine's build and the
+# 32-bit ARM cross build side by side, beside two C++ hello worlds compiled
+# and linked with the very flags of each build (one that only calls puts,
+# one that uses a std::string and so links libstdc++'s exception runtime);
+# then the peak memory of each command word on the sandbox router: the
+# maximum RSS that /usr/bin/time reports (the largest of nimbractl and the
+# children it waited for) and nimbractl's own peak (read from /proc while
+# strace holds it at its exit), beside a C program that prints one line.
 #
 #   bench/size.sh                 (as root)
+#
+# The ARM build is NIMBRA_ARMHF_BUILD (default build/armhf: cmake --preset
+# armhf && cmake --build --preset armhf); without it its column shows "-".
 # shellcheck source=SCRIPTDIR/lib.sh
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
@@ -21,15 +27,67 @@ fi
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-# files FILE...: size, stripped size and NEEDED entries of each file.
-files() {
-    local file copy
-    printf '  %-14s %12s %12s   %s\n' "" "as built" stripped "NEEDED"
-    for file; do
-        copy=$work/${file##*/}
-        strip -o "$copy" "$file"
-        printf '  %-14s %10s B %10s B   %s\n' "${file##*/}" "$(stat -c %s "$file")" "$(stat -c %s "$copy")" \
-            "$(readelf -d "$file" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' | paste -sd ' ')"
+# The rows of the size table: each build's nimbractl, its libvendor.so and
+# the two hello worlds.
+readonly SIZE_ROWS=(nimbractl libvendor.so hello_puts hello_string)
+readonly SIZE_LABELS=(nimbractl libvendor.so "C++ hello, puts" "C++ hello, std::string")
+declare -A stripped needed
+
+# build_flags BUILD: the compiler, compile flags and link flags of BUILD's
+# nimbractl, read from its Makefiles, into flags_cxx, flags_compile and
+# flags_link; non-zero when BUILD has none.
+build_flags() {
+    local target=$1/CMakeFiles/nimbractl.dir
+    [[ -f $target/flags.make && -f $target/link.txt ]] || return 1
+    flags_compile=$(sed -n 's/^CXX_FLAGS = //p' "$target/flags.make")
+    # The link line up to its first object file.
+    read -r flags_cxx flags_link < <(awk '{ for (i = 1; i <= NF && $i !~ /\.o$/; i++) printf "%s ", $i; print ""; exit }' \
+        "$target/link.txt")
+    [[ -n $flags_cxx ]]
+}
+
+# measure_build ARCH NIMBRACTL: stripped size and NEEDED entries of
+# NIMBRACTL, of the libvendor.so it loads (lib/ beside its bin/) and of the
+# hello worlds built with its build's flags, into stripped[ARCH,ROW] and
+# needed[ARCH,ROW]; each stripped with the build's own strip.
+measure_build() {
+    local arch=$1 nimbractl=$2 build=${2%/bin/*} strip_tool row file copy
+    local flags_cxx flags_compile flags_link
+    strip_tool=$(sed -n 's/^CMAKE_STRIP:FILEPATH=//p' "$build/CMakeCache.txt" 2>/dev/null || true)
+    declare -A files=([nimbractl]=$nimbractl [libvendor.so]=${nimbractl%/*}/../lib/libvendor.so)
+    if build_flags "$build"; then
+        printf '#include <cstdio>\nint main() { std::puts("hello, world"); return 0; }\n' >"$work/hello_puts.cpp"
+        printf '%s\n' '#include <cstdio>' '#include <string>' \
+            'int main(int, char **argv) { std::string s(argv[0]); s += ": hello, world"; std::puts(s.c_str()); return 0; }' \
+            >"$work/hello_string.cpp"
+        for row in hello_puts hello_string; do
+            # shellcheck disable=SC2086 # the flags are lists of words
+            $flags_cxx $flags_compile $flags_link -o "$work/$arch-$row" "$work/$row.cpp" &&
+                files[$row]=$work/$arch-$row
+        done
+    fi
+    for row in "${SIZE_ROWS[@]}"; do
+        file=${files[$row]:-}
+        [[ -f $file ]] || continue
+        copy=$work/$arch-$row.stripped
+        "${strip_tool:-strip}" -o "$copy" "$file"
+        stripped[$arch,$row]="$(stat -c %s "$copy") B"
+        needed[$arch,$row]=$(readelf -d "$file" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' | paste -sd ' ')
+    done
+}
+
+# print_sizes: the size table, this machine's build beside the ARM build.
+print_sizes() {
+    local i row
+    printf '  %-24s %12s %12s\n' "stripped size" "$host_arch" armhf
+    for i in "${!SIZE_ROWS[@]}"; do
+        row=${SIZE_ROWS[i]}
+        printf '  %-24s %12s %12s\n' "${SIZE_LABELS[i]}" "${stripped[$host_arch,$row]:--}" "${stripped[armhf,$row]:--}"
+    done
+    printf '  %-24s %s\n' NEEDED "$host_arch / armhf"
+    for i in "${!SIZE_ROWS[@]}"; do
+        row=${SIZE_ROWS[i]}
+        printf '  %-24s %s / %s\n' "${SIZE_LABELS[i]}" "${needed[$host_arch,$row]:--}" "${needed[armhf,$row]:--}"
     done
 }
 
@@ -76,12 +134,18 @@ measure() {
 
 main() {
     print_context
-    local nimbractl vendor
+    local nimbractl armhf=${NIMBRA_ARMHF_BUILD:-$REPO/build/armhf}/bin/nimbractl
     nimbractl=$(readlink -f "$(command -v nimbractl)")
-    vendor=$(ldd "$nimbractl" | awk '$1 == "libvendor.so" { print $3 }')
-    [[ -f $vendor ]] || bench_die "nimbractl finds no libvendor.so"
+    ldd "$nimbractl" | grep -q '^[[:space:]]*libvendor\.so => /' || bench_die "nimbractl finds no libvendor.so"
+    host_arch=$(uname -m)
+    measure_build "$host_arch" "$nimbractl"
+    if [[ -f $armhf ]]; then
+        measure_build armhf "$armhf"
+    else
+        echo "(no $armhf: cmake --preset armhf && cmake --build --preset armhf)"
+    fi
     echo
-    files "$nimbractl" "$vendor"
+    print_sizes
 
     c_baseline "$work"
     c_program=$REPLY

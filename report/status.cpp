@@ -53,13 +53,13 @@ const char *true_false(bool value) { return value ? "true" : "false"; }
 // The age in seconds of a recorded time: now minus the number when it is
 // above 0, else the number itself.
 long record_age(const char *number) {
-    // Out of range, strtol saturates; the saturated value is still a time
-    // far in the past or future and is handled as one below.
-    const long recorded = strtol(number, nullptr, 10);
-    if (recorded <= 0) return recorded;
-    // In long long the difference cannot overflow; long may be 32 bits, so
-    // whatever a daemon wrote is clamped rather than wrapped.
-    const long long age = static_cast<long long>(time(nullptr)) - recorded;
+    // Read as wide as time_t: a 32-bit long would saturate every time after
+    // January 2038. Out of range, strtoll saturates; the saturated value is
+    // still a time far in the past or future and is handled as one below.
+    const long long recorded = strtoll(number, nullptr, 10);
+    // A difference of two non-negative numbers cannot overflow; long may be
+    // 32 bits, so whatever a daemon wrote is clamped rather than wrapped.
+    const long long age = recorded <= 0 ? recorded : static_cast<long long>(time(nullptr)) - recorded;
     if (age > LONG_MAX) return LONG_MAX;
     if (age < LONG_MIN) return LONG_MIN;
     return static_cast<long>(age);

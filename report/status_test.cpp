@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <limits.h>
+#include <stdint.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -88,6 +89,8 @@ TEST_F(status_report, running_provisioned_agent) {
 }
 
 TEST_F(status_report, record_ages) {
+    // A time after January 2038 does not fit a 32-bit long; its age does.
+    const long after_2038 = static_cast<long>(INT32_MAX + 100LL - time(nullptr));
     const struct {
         const char *file, *text;  // "@": the current time plus offset
         long offset;
@@ -102,6 +105,7 @@ TEST_F(status_report, record_ages) {
         {"configd_last_auth", "success:0", 0, "none", "success, 0s"},
         {"configd_last_auth", "success:@", 10, "none", "success, -10s"},
         {"configd_last_auth", "", 0, "none", "none"},
+        {"configd_last_auth", "success:@", after_2038, "none", "success, " + std::to_string(-after_2038) + "s"},
         // A daemon's garbage must neither wrap nor trap.
         {"configd_last_auth", "fail:-999999999999999999999999", 0, "none",
          "fail, " + std::to_string(LONG_MIN) + "s"},

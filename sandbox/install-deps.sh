@@ -7,6 +7,8 @@ set -euo pipefail
 readonly PACKAGES=(
     # the build and the unit tests
     build-essential cmake libgtest-dev libbenchmark-dev
+    # the 32-bit ARM cross build, GoogleTest's sources for it, qemu-arm for its tests
+    g++-arm-linux-gnueabihf googletest qemu-user
     # the fuzz targets: clang with libFuzzer and the sanitizer runtimes
     clang libclang-rt-dev
     # the router's tools that nimbractl drives

@@ -3,6 +3,7 @@
 #include <ctype.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -146,7 +147,10 @@ ini_image *tkvs_load_file(const char *path) {
     if (fd < 0) return nullptr;
     struct stat st;
     ini_image *image = nullptr;
-    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0)
+    // A size that does not fit size_t (a 32-bit target with 64-bit file
+    // offsets) cannot be allocated, and cut short it would load a fragment.
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 &&
+        static_cast<uintmax_t>(st.st_size) < SIZE_MAX)
         image = static_cast<ini_image *>(calloc(1, sizeof(ini_image)));
     const size_t size = image ? static_cast<size_t>(st.st_size) : 0;
     if (image) image->data = static_cast<char *>(malloc(size + 1));

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
 
@@ -113,6 +114,17 @@ TEST(tkvs_get_multi_value, splits_into_at_most_seven) {
         tkvs_free_list(list);
         tkvs_release(handle);
     }
+}
+
+TEST(tkvs_load_file, refuses_a_file_larger_than_the_address_space) {
+    // Where a file size fits size_t, such a file would really be read.
+    if (sizeof(off_t) <= sizeof(size_t)) GTEST_SKIP() << "file sizes fit size_t here";
+    temp_dir dir;
+    const std::string huge = dir / "huge.ini";
+    write_text(huge, "[a]\nk=v\n");
+    // Sparse: 4 GiB and 8 bytes that cut to size_t would look like 8.
+    ASSERT_EQ(truncate(huge.c_str(), static_cast<off_t>((1ULL << 32) + 8)), 0);
+    EXPECT_EQ(tkvs_load_file(huge.c_str()), nullptr);
 }
 
 TEST(tkvs_init, reports_why_a_file_cannot_be_used) {
