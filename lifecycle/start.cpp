@@ -1,7 +1,10 @@
 #include "lifecycle/start.h"
 
+#include <errno.h>
+#include <limits.h>
 #include <stdint.h>
 #include <stdio.h>
+#include <string.h>
 #include <unistd.h>
 
 #include <iterator>
@@ -107,20 +110,29 @@ void make_runtime_directories() {
     run_shellf("mkdir -p %s", status_dir_path());
 }
 
+enum class claim { taken, busy, failed };
+
 // Takes the starting marker unless another run holds either marker. The
 // marker is created exclusively and the running marker looked at again
 // afterwards, so of several starts launched together exactly one goes on.
-bool take_starting_marker() {
+// A marker that cannot be made (read-only or full ram directory) stops the
+// start: without it nothing keeps a second start out.
+claim take_starting_marker() {
     const char *running = running_marker_path();
     const char *starting = starting_marker_path();
-    if (file_exists(running) || file_exists(starting)) return false;
+    if (file_exists(running) || file_exists(starting)) return claim::busy;
     make_runtime_directories();
-    if (claim_marker(starting) == 1) return false;
+    const int claimed = claim_marker(starting);
+    if (claimed == 1) return claim::busy;
+    if (claimed < 0) {
+        fprintf(stderr, "Can't create %s: %s\n", starting, strerror(errno));
+        return claim::failed;
+    }
     if (file_exists(running)) {
         unlink(starting);
-        return false;
+        return claim::busy;
     }
-    return true;
+    return claim::taken;
 }
 
 bool tproxy_ports_valid() {
@@ -184,6 +196,11 @@ void ensure_multicast_route() {
 void launch(const char *root) {
     sleep(1);
     puts("Starting Nimbra services ...");
+    // runsvdir's own output is discarded: a broken install (no busybox
+    // behind the link) would otherwise leave no trace.
+    char runsvdir[PATH_MAX];
+    snprintf(runsvdir, sizeof(runsvdir), "%s/runsvdir", root);
+    if (access(runsvdir, X_OK) != 0) fprintf(stderr, "Can't run %s: %s\n", runsvdir, strerror(errno));
     run_shellf("%s/runsvdir /var/service >/dev/null 2>/dev/null &", root);
     ensure_multicast_route();
     puts("Check for main db download ...");
@@ -194,7 +211,9 @@ void launch(const char *root) {
 
 int start_agent() {
     if (validate() < 0) return -1;
-    if (!take_starting_marker()) {
+    const claim claimed = take_starting_marker();
+    if (claimed == claim::failed) return -1;
+    if (claimed == claim::busy) {
         fputs("Nimbra already running or starting\n", stderr);
         return 0;
     }

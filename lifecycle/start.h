@@ -4,8 +4,8 @@
 #define NIMBRA_START_H
 
 // 0 when the agent was started or was already running or starting (nothing
-// done); -1 when a check failed, after saying which on stderr (stdout for
-// the TPROXY port rule).
+// done); -1 when a check failed or the starting marker could not be made,
+// after saying which on stderr (stdout for the TPROXY port rule).
 int start_agent();
 
 #endif

@@ -1,6 +1,8 @@
 #include "lifecycle/stop.h"
 
+#include <errno.h>
 #include <stdio.h>
+#include <string.h>
 #include <unistd.h>
 
 #include "firewall/ipv6_rules.h"
@@ -33,7 +35,10 @@ int stop_agent() {
     puts("Clean up ...");
     remove_packet_filter();
     release_interface();
-    unlink(running_marker_path());
+    // Left behind, the marker would keep every later start out.
+    const char *running = running_marker_path();
+    if (unlink(running) != 0 && errno != ENOENT)
+        fprintf(stderr, "Can't remove %s: %s\n", running, strerror(errno));
     const char *status_dir = status_dir_path();
     if (*status_dir) run_shellf("rm -rf %s", status_dir);
     puts("Nimbra stopped.");

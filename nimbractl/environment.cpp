@@ -12,6 +12,11 @@
 
 namespace {
 
+// Paths and command lines composed from a directory are formatted into
+// 128-byte buffers ("%s/MAC", "%s/sv status /var/service/*" with the root
+// directory); a cut one would name another file.
+constexpr size_t kMaxDirectoryLength = 80;  // as kDirectoryForm states
+
 // "%u" of a 16-bit port never needs more.
 constexpr size_t kPortTextSize = 16;
 
@@ -47,12 +52,27 @@ const directory_variable kDirectoryVariables[] = {
     {"NIMBRA_LOG", "nimbra_path.log", get_nimbra_log_path},
 };
 
-// Values end up inside shell command lines; refuse what a shell would read
-// as anything but a word.
-bool check_safe(const char *key, const char *value) {
-    if (is_shell_safe(value)) return true;
-    fprintf(stderr, "Unsafe value for %s\n", key);
+// Values end up inside shell command lines and in paths that stop and reset
+// remove trees below; a refusal names the key and the form expected.
+const char kDirectoryForm[] =
+    "an absolute path of at most 80 characters of letters, digits and / . _ - + @ , = : "
+    "without . or .. components";
+const char kInterfaceForm[] = "interface names of letters, digits and . _ - + @ , = :, not . or ..";
+
+bool check_safe(const char *key, const char *value, int (*is_safe)(const char *), const char *form) {
+    if (is_safe(value)) return true;
+    fprintf(stderr, "Unsafe value for %s: expected %s\n", key, form);
     return false;
+}
+
+// "." and "..": a path through them is not the place it names, and an
+// interface name made of them passes the /sys/class/net test.
+bool is_dot_name(const char *name, size_t length) {
+    return (length == 1 && name[0] == '.') || (length == 2 && name[0] == '.' && name[1] == '.');
+}
+
+int is_safe_interface(const char *name) {
+    return is_shell_safe(name) && !strchr(name, '/') && !is_dot_name(name, strlen(name));
 }
 
 int export_base_paths() {
@@ -60,7 +80,7 @@ int export_base_paths() {
     // the start sequence reports the missing root directory. A present one
     // is cached by now, so checking it reads nothing again.
     const char *root = nimbra_file(SLOT_ROOT);
-    if (*root && !check_safe("nimbra_path.base", get_nimbra_base_path())) return -1;
+    if (*root && !check_safe("nimbra_path.base", get_nimbra_base_path(), is_safe_directory, kDirectoryForm)) return -1;
     if (setenv("NIMBRA_ROOT", root, 1) < 0) return -1;
     return setenv("NIMBRA_BASE", nimbra_file(SLOT_SHARES), 1);
 }
@@ -69,7 +89,8 @@ int export_directories() {
     for (const directory_variable &var : kDirectoryVariables) {
         // The store has already named the missing key.
         const char *value = var.value();
-        if (!value || !check_safe(var.key, value) || setenv(var.name, value, 1) < 0) return -1;
+        if (!value || !check_safe(var.key, value, is_safe_directory, kDirectoryForm) || setenv(var.name, value, 1) < 0)
+            return -1;
     }
     return 0;
 }
@@ -78,7 +99,7 @@ int export_bridge() {
     char **ifnames = get_nimbra_ifnames();
     if (!ifnames) return -1;
     for (char **name = ifnames; *name; ++name)
-        if (!check_safe(get_nimbra_ifnames_key(), *name)) return -1;
+        if (!check_safe(get_nimbra_ifnames_key(), *name, is_safe_interface, kInterfaceForm)) return -1;
     return setenv("NIMBRA_BRIDGE", ifnames[0], 1);
 }
 
@@ -100,6 +121,18 @@ int is_shell_safe(const char *value) {
         if (!isascii(ch) || !(isalnum(ch) || strchr("/._-+@,=:", ch))) return 0;
     }
     return 1;
+}
+
+int is_safe_directory(const char *value) {
+    if (!is_shell_safe(value) || value[0] != '/' || strlen(value) > kMaxDirectoryLength) return 0;
+    size_t components = 0;
+    for (const char *p = value; *p;) {
+        const size_t length = strcspn(p, "/");
+        if (is_dot_name(p, length)) return 0;
+        components += length > 0;
+        p += length + (p[length] == '/');
+    }
+    return components > 0;
 }
 
 int export_environment() {

@@ -25,4 +25,9 @@ int mkdir_recursive(const char *path, mode_t mode);
 // letters, digits and / . _ - + @ , = : only.
 int is_shell_safe(const char *value);
 
+// 1 when a configured directory is shell-safe, absolute, at most 80
+// characters, not "/" itself and free of "." and ".." components: the
+// program removes trees below these directories.
+int is_safe_directory(const char *value);
+
 #endif

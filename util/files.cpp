@@ -26,12 +26,19 @@ int touch_file(const char *path) {
 
 int read_file(const char *path, char *buffer, size_t size) {
     if (!path || !buffer || size == 0) return -EINVAL;
-    FILE *file = fopen(path, "rb");
-    if (!file) return -EIO;
-    size_t n = fread(buffer, 1, size - 1, file);
+    // Non-blocking: a FIFO left where a status file belongs would otherwise
+    // wait for a writer forever. Regular files read as usual.
+    int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return -EIO;
+    size_t n = 0;
+    while (n < size - 1) {
+        ssize_t got = read(fd, buffer + n, size - 1 - n);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;
+        n += static_cast<size_t>(got);
+    }
     buffer[n] = '\0';
-    buffer[size - 1] = '\0';
-    fclose(file);
+    close(fd);
     return static_cast<int>(n);
 }
 

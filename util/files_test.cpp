@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <string.h>
+#include <sys/stat.h>
 
 #include "tests/test_support.h"
 #include "util/process.h"
@@ -17,6 +18,9 @@ TEST(read_file, cuts_to_buffer_and_reports_errors) {
     EXPECT_EQ(read_file((dir / "missing").c_str(), buffer, sizeof(buffer)), -5);
     EXPECT_EQ(read_file(nullptr, buffer, sizeof(buffer)), -22);
     EXPECT_EQ(read_file((dir / "f").c_str(), buffer, 0), -22);
+    // A FIFO without a writer reads as empty instead of blocking.
+    ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0644), 0);
+    EXPECT_EQ(read_file((dir / "fifo").c_str(), buffer, sizeof(buffer)), 0);
 }
 
 TEST(touch_and_write, touch_keeps_what_write_replaces) {
