@@ -1,7 +1,9 @@
 #include "firewall/ipv4_rules.h"
 
+#include <errno.h>
 #include <netinet/in.h>
 #include <stdio.h>
+#include <string.h>
 
 #include "firewall/chains.h"
 #include "firewall/command.h"
@@ -89,11 +91,15 @@ void install_ipv4_rules() {
     char **ifnames = get_nimbra_ifnames();
     for (char **name = ifnames; name && *name; ++name) {
         char address[INET_ADDRSTRLEN];
-        const bool has_address = get_iface_ipv4(*name, address, sizeof(address)) == 0;
-        // Without an address there is nothing to send DNS to; the
-        // interface keeps its web redirects.
-        if (!has_address)
+        const int lookup = get_iface_ipv4(*name, address, sizeof(address));
+        // Without an address there is nothing to send DNS to (a redirect to
+        // ":port" would send it elsewhere); the web redirects stay.
+        const bool has_address = lookup == 0;
+        if (lookup == -EADDRNOTAVAIL)
             fprintf(stderr, "Skipping DNS interception on %s: no IPv4 address\n", *name);
+        else if (lookup < 0)
+            fprintf(stderr, "Skipping DNS interception on %s: socket for the address query failed: %s\n",
+                    *name, strerror(-lookup));
         const rule_values values = {*name, address, nullptr};
         apply_steps(kInterfaceRedirects, values, 0);
         if (has_address) apply_steps(kDnsInterception, values, 0);

@@ -1,20 +1,17 @@
 #include "firewall/ipv6_rules.h"
 
-#include <arpa/inet.h>
-#include <errno.h>
+#include <stdio.h>
 #include <string.h>
 
 #include "firewall/chains.h"
 #include "firewall/command.h"
 #include "libraries/nimbracfg/nimbrafiles.h"
+#include "util/netif.h"
 #include "util/process.h"
 
 const char kRedirectIpv6[] = "fd22:9464:dfb8::1";
 
 namespace {
-
-const char kIfInet6[] = "/proc/net/if_inet6";
-
 
 const firewall_step kFilterRules[] = {
     hook_step(kForwardHook),
@@ -105,17 +102,6 @@ const firewall_step kTproxyRules[] = {
               SHAPE_I),
 };
 
-int lookup_ipv6(const char *if_inet6, const char *interface, char *buffer) {
-    FILE *file = fopen(if_inet6, "r");
-    if (!file) {
-        fprintf(stderr, "%s: /proc/net/if_inet6 not found\n", "get_iface_ipv6");
-        return ENOENT;
-    }
-    const int result = find_iface_ipv6(file, interface, buffer);
-    fclose(file);
-    return result;
-}
-
 // Packets marked 3 by NIMBRA_DIVERT are delivered locally through table
 // 101, where the transparent proxy picks them up.
 void install_tproxy(const rule_values &values) {
@@ -127,35 +113,6 @@ void install_tproxy(const rule_values &values) {
 
 }  // namespace
 
-int find_iface_ipv6(FILE *if_inet6, const char *interface, char *buffer) {
-    char line[128];
-    while (fgets(line, sizeof(line), if_inet6)) {
-        unsigned char a[16];
-        char name[16];
-        const int fields = sscanf(
-            line,
-            "%02hhx%02hhx%02hhx%02hhx%02hhx%02hhx%02hhx%02hhx%02hhx%02hhx%02hhx%02hhx%02hhx%02hhx"
-            "%02hhx%02hhx %*x %*x %*x %*x %15s",
-            &a[0], &a[1], &a[2], &a[3], &a[4], &a[5], &a[6], &a[7], &a[8], &a[9], &a[10], &a[11],
-            &a[12], &a[13], &a[14], &a[15], name);
-        if (fields != 17 || strcmp(name, interface) != 0) continue;
-        // fe80::/10; the line's scope field is not trusted.
-        if (a[0] != 0xfe || (a[1] & 0xc0) != 0x80) continue;
-        char text[INET6_ADDRSTRLEN];
-        if (!inet_ntop(AF_INET6, a, text, sizeof(text))) {
-            fprintf(stderr, "%s: Invalid IPv6 address\n", "get_iface_ipv6");
-            continue;
-        }
-        snprintf(buffer, kIpv6TextSize, "%s", text);
-        return 0;
-    }
-    return ENODEV;
-}
-
-int get_iface_ipv6(const char *interface, char *buffer) {
-    return lookup_ipv6(kIfInet6, interface, buffer);
-}
-
 void install_ipv6_rules() { install_ipv6_rules_from(kIfInet6); }
 
 void install_ipv6_rules_from(const char *if_inet6) {
@@ -164,7 +121,7 @@ void install_ipv6_rules_from(const char *if_inet6) {
     char **ifnames = get_nimbra_ifnames();
     for (char **name = ifnames; name && *name; ++name) {
         char address[kIpv6TextSize];
-        const int error = lookup_ipv6(if_inet6, *name, address);
+        const int error = get_iface_ipv6_in(if_inet6, *name, address);
         if (error) {
             fprintf(stderr, "Failed retrieving router's IPv6 address: %s\n", strerror(error));
             continue;

@@ -1,4 +1,5 @@
 #include "firewall/ipv6_rules.h"
+#include "util/netif.h"
 
 #include <errno.h>
 #include <gtest/gtest.h>

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "firewall/ipv6_rules.h"
+#include "util/netif.h"
 #include "fuzz/fuzz_support.h"
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {

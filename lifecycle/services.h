@@ -2,7 +2,11 @@
 #ifndef NIMBRA_SERVICES_H
 #define NIMBRA_SERVICES_H
 
-// Null-terminated: ten names, then nullptr.
-extern const char *const kAgentServices[11];
+#include <stddef.h>
+
+constexpr size_t kAgentServiceCount = 10;
+
+// Null-terminated: the names, then nullptr.
+extern const char *const kAgentServices[kAgentServiceCount + 1];
 
 #endif

@@ -2,12 +2,12 @@
 
 #include <errno.h>
 #include <limits.h>
+#include <netinet/in.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <string.h>
 #include <unistd.h>
 
-#include <iterator>
 
 #include "firewall/packet_filter.h"
 #include "libraries/nimbracfg/nimbrafiles.h"
@@ -25,6 +25,15 @@ const char kSysClassNet[] = "/sys/class/net";
 // Base ports from 1024 to 65408 leave room for the agent's port offsets.
 constexpr uint16_t kMinBasePort = 1024;
 constexpr uint16_t kBasePortSpan = 64384;
+
+// svlogd keeps this many files per service. The log budget is cut into one
+// share more than there are services (the established division, which
+// leaves room for svlogd's current files).
+constexpr int kLogFiles = 10;
+constexpr uint32_t kLogShares = kAgentServiceCount + 1;
+
+// "224.0.0.0/3 dev " and an interface name of up to 45 characters.
+constexpr size_t kRouteNeedleSize = 62;
 
 const char *const kRunitApplets[] = {"runsvdir", "runsv", "sv", "svlogd"};
 
@@ -75,8 +84,6 @@ bool interfaces_present() {
 }
 
 int validate() {
-    puts("Starting Nimbra ...");
-    puts("Validating vendor library paths ...");
     const char *root = nimbra_file(SLOT_ROOT);
     if (!is_directory(root)) {
         fprintf(stderr, "Can't find Nimbra root directory: %s\n", root);
@@ -147,10 +154,7 @@ void set_up_service_logging(const char *root) {
         fputs("Nimbra-Agent service logging is disabled\n", stderr);
         return;
     }
-    // svlogd keeps ten old files per service; the budget is shared by the
-    // list's entries, its terminating one included.
-    const uint32_t entries = static_cast<uint32_t>(std::size(kAgentServices));
-    const uint32_t file_size = static_cast<uint32_t>(max_log_size) / entries / 10;
+    const uint32_t file_size = static_cast<uint32_t>(max_log_size) / kLogShares / kLogFiles;
     const char *log = text(get_nimbra_log_path());
     for (const char *const *service = kAgentServices; *service; ++service) {
         const char *name = *service;
@@ -159,7 +163,8 @@ void set_up_service_logging(const char *root) {
         run_shellf("echo -e \"#!/bin/sh\nexec %s/svlogd -tt %s/%s\" > /var/service/%s/log/run", root,
                    log, name, name);
         run_shellf("chmod +x /var/service/%s/log/run", name);
-        run_shellf("echo -e \"n%d\ns%d\" > %s/%s/config", 10, static_cast<int>(file_size), log, name);
+        run_shellf("echo -e \"n%d\ns%d\" > %s/%s/config", kLogFiles, static_cast<int>(file_size), log,
+                   name);
     }
 }
 
@@ -182,12 +187,18 @@ void ensure_multicast_route() {
     char **ifnames = get_nimbra_ifnames();
     if (!ifnames || !ifnames[0]) return;
     const char *ifname = ifnames[0];
-    char address[16];
-    if (get_iface_ipv4(ifname, address, sizeof(address)) < 0) {
+    char address[INET_ADDRSTRLEN];
+    const int lookup = get_iface_ipv4(ifname, address, sizeof(address));
+    if (lookup == -EADDRNOTAVAIL) {
         fprintf(stderr, "No IPv4 address on %s: multicast route not added\n", ifname);
         return;
     }
-    char needle[62];
+    if (lookup < 0) {
+        fprintf(stderr, "Socket for the IPv4 address query of %s failed: %s: multicast route not added\n",
+                ifname, strerror(-lookup));
+        return;
+    }
+    char needle[kRouteNeedleSize];
     snprintf(needle, sizeof(needle), "224.0.0.0/3 dev %s", ifname);
     if (!command_output_contains("ip route show", needle))
         run_shellf("route add -net 224.0.0.0 netmask 224.0.0.0 %s", ifname);
@@ -210,6 +221,8 @@ void launch(const char *root) {
 }  // namespace
 
 int start_agent() {
+    puts("Starting Nimbra ...");
+    puts("Validating vendor library paths ...");
     if (validate() < 0) return -1;
     const claim claimed = take_starting_marker();
     if (claimed == claim::failed) return -1;

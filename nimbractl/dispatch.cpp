@@ -9,10 +9,11 @@
 #include "lifecycle/start.h"
 #include "lifecycle/stop.h"
 #include "nimbractl/environment.h"
-#include "nimbractl/reset.h"
+#include "lifecycle/reset.h"
 #include "pfc/conformance.h"
 #include "report/status.h"
 #include "report/version.h"
+#include "util/files.h"
 
 namespace {
 
@@ -47,7 +48,7 @@ void run_restart(int) {
 }
 
 void run_pfc(int) {
-    set_report_level(2);
+    set_report_level(kLogLevel);
     if (run_conformance_tests() != 0) {
         puts("Nimbra Agent not started, pre-flight check failed!");
         return;

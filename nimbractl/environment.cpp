@@ -1,21 +1,15 @@
 #include "nimbractl/environment.h"
 
-#include <ctype.h>
 #include <errno.h>
-#include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/stat.h>
 
 #include "libraries/nimbracfg/nimbrafiles.h"
+#include "util/format.h"
+#include "util/shell_safe.h"
 
 namespace {
-
-// Paths and command lines composed from a directory are formatted into
-// 128-byte buffers ("%s/MAC", "%s/sv status /var/service/*" with the root
-// directory); a cut one would name another file.
-constexpr size_t kMaxDirectoryLength = 80;  // as kDirectoryForm states
 
 // "%u" of a 16-bit port never needs more.
 constexpr size_t kPortTextSize = 16;
@@ -65,16 +59,6 @@ bool check_safe(const char *key, const char *value, int (*is_safe)(const char *)
     return false;
 }
 
-// "." and "..": a path through them is not the place it names, and an
-// interface name made of them passes the /sys/class/net test.
-bool is_dot_name(const char *name, size_t length) {
-    return (length == 1 && name[0] == '.') || (length == 2 && name[0] == '.' && name[1] == '.');
-}
-
-int is_safe_interface(const char *name) {
-    return is_shell_safe(name) && !strchr(name, '/') && !is_dot_name(name, strlen(name));
-}
-
 int export_base_paths() {
     // An absent base gives empty paths (with the path builder's message);
     // the start sequence reports the missing root directory. A present one
@@ -114,27 +98,6 @@ int export_ports() {
 
 }  // namespace
 
-int is_shell_safe(const char *value) {
-    if (!value || !*value) return 0;
-    for (const char *c = value; *c; ++c) {
-        unsigned char ch = static_cast<unsigned char>(*c);
-        if (!isascii(ch) || !(isalnum(ch) || strchr("/._-+@,=:", ch))) return 0;
-    }
-    return 1;
-}
-
-int is_safe_directory(const char *value) {
-    if (!is_shell_safe(value) || value[0] != '/' || strlen(value) > kMaxDirectoryLength) return 0;
-    size_t components = 0;
-    for (const char *p = value; *p;) {
-        const size_t length = strcspn(p, "/");
-        if (is_dot_name(p, length)) return 0;
-        components += length > 0;
-        p += length + (p[length] == '/');
-    }
-    return components > 0;
-}
-
 int export_environment() {
     if (export_base_paths() < 0 || export_directories() < 0 || export_bridge() < 0 ||
         export_ports() < 0)
@@ -160,33 +123,4 @@ int append_env_path(const char *name, const char *directory) {
         return -1;
     }
     return getenv(name) ? 0 : -1;
-}
-
-char *alloc_printf(const char *format, ...) {
-    va_list args;
-    va_start(args, format);
-    char *text = nullptr;
-    int len = vasprintf(&text, format, args);
-    va_end(args);
-    return len < 0 ? nullptr : text;
-}
-
-int mkdir_recursive(const char *path, mode_t mode) {
-    if (!path) return -EINVAL;
-    char *copy = strdup(path);
-    if (!copy) return -ENOMEM;
-    size_t len = strlen(copy);
-    if (len > 0 && copy[len - 1] == '/') copy[len - 1] = '\0';
-    // Skip the first character (a leading "/") or two (a leading "./").
-    char *p = copy + (copy[0] == '.' ? 2 : 1);
-    if (p > copy + strlen(copy)) p = copy + strlen(copy);
-    for (; *p; ++p) {
-        if (*p != '/') continue;
-        *p = '\0';
-        mkdir(copy, mode);
-        *p = '/';
-    }
-    int result = mkdir(copy, mode);
-    free(copy);
-    return result;
 }

@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 
 #include "tests/test_support.h"
+#include "util/files.h"
+#include "util/shell_safe.h"
 
 namespace {
 

@@ -15,8 +15,6 @@
 
 namespace {
 
-constexpr unsigned kResultLevel = 1;
-constexpr unsigned kLogLevel = 2;
 constexpr unsigned kMaxReportLevel = 3;
 
 uint8_t g_report_level = 1;
@@ -24,25 +22,25 @@ FILE *g_report_stream = nullptr;  // nullptr: stdout
 
 const char kDevNull[] = "/dev/null";
 
-// Result lines of each group, in the bit order of its flags.
+// Labels of each group's result lines, in the bit order of its flags.
 const char *const kConfigResults[] = {
-    "TEST | CONFIG FILE - FILE PATH: %s\n",
-    "TEST | CONFIG FILE - FILE EXISTS: %s\n",
-    "TEST | CONFIG FILE - FILE LOADS: %s\n",
+    "CONFIG FILE - FILE PATH",
+    "CONFIG FILE - FILE EXISTS",
+    "CONFIG FILE - FILE LOADS",
 };
 const char *const kRouterIdResults[] = {
-    "TEST | ROUTER ID - VENDOR NAME: %s\n", "TEST | ROUTER ID - MODEL: %s\n",
-    "TEST | ROUTER ID - SERIAL: %s\n",      "TEST | ROUTER ID - FW VERSION: %s\n",
-    "TEST | ROUTER ID - HW VERSION: %s\n",
+    "ROUTER ID - VENDOR NAME", "ROUTER ID - MODEL",
+    "ROUTER ID - SERIAL",      "ROUTER ID - FW VERSION",
+    "ROUTER ID - HW VERSION",
 };
 const char *const kIptablesResults[] = {
-    "TEST | IPTABLES - CREATE NAT CHAIN (IPv4): %s\n",
-    "TEST | IPTABLES - CREATE NAT CHAIN (IPv6): %s\n",
+    "IPTABLES - CREATE NAT CHAIN (IPv4)",
+    "IPTABLES - CREATE NAT CHAIN (IPv6)",
 };
 const char *const kAcceleratorResults[] = {
-    "TEST | ACCELERATOR - GET ACTIVE FLOWS: %s\n",
-    "TEST | ACCELERATOR - CALL FLOW RAISE: %s\n",
-    "TEST | ACCELERATOR - CALL FLOW FLUSH: %s\n",
+    "ACCELERATOR - GET ACTIVE FLOWS",
+    "ACCELERATOR - CALL FLOW RAISE",
+    "ACCELERATOR - CALL FLOW FLUSH",
 };
 
 enum config_check : uint16_t {
@@ -58,18 +56,18 @@ enum accelerator_check : uint16_t {
 
 struct identity_check {
     const char *(*get)(void);
-    const char *found;  // takes the text
+    const char *label;  // of the text found
     const char *failed;
 };
 
 const identity_check kIdentityChecks[] = {
-    {nimbra_get_vendor_name, "    vendor name: %s\n", "    failed to retrieve vendor name\n"},
-    {nimbra_get_router_model, "    router model: %s\n", "    failed to retrieve router model\n"},
-    {nimbra_get_router_serialnum, "    router serial: %s\n",
+    {nimbra_get_vendor_name, "vendor name", "    failed to retrieve vendor name\n"},
+    {nimbra_get_router_model, "router model", "    failed to retrieve router model\n"},
+    {nimbra_get_router_serialnum, "router serial",
      "    failed to retrieve router serial number\n"},
-    {nimbra_get_router_fw_version, "    router FW version: %s\n",
+    {nimbra_get_router_fw_version, "router FW version",
      "    failed to retrieve router FW version\n"},
-    {nimbra_get_router_hw_version, "    router HW version: %s\n",
+    {nimbra_get_router_hw_version, "router HW version",
      "    failed to retrieve router HW version\n"},
 };
 static_assert(std::size(kIdentityChecks) == std::size(kRouterIdResults),
@@ -112,7 +110,7 @@ int finish_group(const char *const (&)[N], uint16_t passed, int *count, uint16_t
 template <size_t N>
 void report_results(const char *const (&results)[N], uint16_t flags) {
     for (size_t bit = 0; bit < N; ++bit)
-        report_msg(kResultLevel, results[bit], flags & (1u << bit) ? "PASS" : "FAIL");
+        report_msg(kResultLevel, "TEST | %s: %s\n", results[bit], flags & (1u << bit) ? "PASS" : "FAIL");
 }
 
 // Copies of the real stdout and stderr descriptors while a quiet run has
@@ -207,7 +205,7 @@ int test_router_id(int *count, uint16_t *flags) {
     for (size_t i = 0; i < std::size(kIdentityChecks); ++i) {
         if (texts[i] && *texts[i]) {
             passed |= static_cast<uint16_t>(1u << i);
-            report_msg(kLogLevel, kIdentityChecks[i].found, texts[i]);
+            report_msg(kLogLevel, "    %s: %s\n", kIdentityChecks[i].label, texts[i]);
         } else {
             report_msg(kLogLevel, "%s", kIdentityChecks[i].failed);
         }

@@ -6,6 +6,10 @@
 
 #include <stdint.h>
 
+// Report levels: result lines, then the log and summary as well.
+constexpr unsigned kResultLevel = 1;
+constexpr unsigned kLogLevel = 2;
+
 // Sets the report level (0 to 3, initially 1): messages of level 2 (log,
 // summary) and 1 (result lines) print when at most the level. Returns level,
 // or -1 (old level kept) when it is above 3.

@@ -19,7 +19,6 @@ const char kDashLine[] = "-------------------------------------------------";
 constexpr int kJsonCapacity = 1024;
 constexpr size_t kStatusFileBuffer = 512;
 constexpr size_t kCommandBuffer = 128;
-constexpr size_t kCommandLineBuffer = 511;
 
 constexpr int kProvisioned = 1;
 constexpr int kNotProvisioned = 0;
@@ -169,14 +168,4 @@ int get_provisioning_state() {
     // The next check creates the file afresh.
     remove(lock_path);
     return state;
-}
-
-int print_command_output(const char *command, FILE *stream) {
-    FILE *output = open_command(command);
-    if (!output) return -1;
-    if (!stream) stream = stdout;
-    char line[kCommandLineBuffer];
-    while (fgets(line, sizeof(line), output)) fputs(line, stream);
-    close_command(output);
-    return 0;
 }

@@ -17,8 +17,4 @@ void print_cloud_status(int json, char *buffer, int capacity);
 // provisioning lock file while it reads and removes it afterwards.
 int get_provisioning_state();
 
-// Copies the command's output to stream (stdout when NULL) in pieces of at
-// most 510 characters. 0, or -1 when the command cannot be started.
-int print_command_output(const char *command, FILE *stream);
-
 #endif

@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -54,4 +55,24 @@ int write_file(const char *path, const void *data, size_t count) {
 int write_file_string(const char *path, const char *text) {
     if (!text) return -EINVAL;
     return write_file(path, text, strlen(text));
+}
+
+int mkdir_recursive(const char *path, mode_t mode) {
+    if (!path) return -EINVAL;
+    char *copy = strdup(path);
+    if (!copy) return -ENOMEM;
+    size_t len = strlen(copy);
+    if (len > 0 && copy[len - 1] == '/') copy[len - 1] = '\0';
+    // Skip the first character (a leading "/") or two (a leading "./").
+    char *p = copy + (copy[0] == '.' ? 2 : 1);
+    if (p > copy + strlen(copy)) p = copy + strlen(copy);
+    for (; *p; ++p) {
+        if (*p != '/') continue;
+        *p = '\0';
+        mkdir(copy, mode);
+        *p = '/';
+    }
+    int result = mkdir(copy, mode);
+    free(copy);
+    return result;
 }

@@ -4,6 +4,7 @@
 #define NIMBRA_UTIL_FILES_H
 
 #include <stddef.h>
+#include <sys/types.h>
 
 // 1 when stat() succeeds on path (any kind of file), else 0.
 int file_exists(const char *path);
@@ -18,5 +19,9 @@ int read_file(const char *path, char *buffer, size_t size);
 int write_file(const char *path, const void *data, size_t count);
 // write_file() of a string without its NUL.
 int write_file_string(const char *path, const char *text);
+
+// mkdir -p: every missing parent, then path itself. The result of the last
+// mkdir() (so -1 when path already exists), -EINVAL or -ENOMEM.
+int mkdir_recursive(const char *path, mode_t mode);
 
 #endif

@@ -6,6 +6,11 @@
 
 namespace {
 
+// fgets buffers: a listing is searched in pieces of at most 511
+// characters, copied output passes in pieces of at most 510.
+constexpr size_t kListingBuffer = 512;
+constexpr size_t kCopyBuffer = 511;
+
 // Flushed first so that our own lines come out before the command's when
 // both go to the same pipe or file.
 int default_run(const char *command) {
@@ -56,7 +61,7 @@ void run_command_list(const char *const *commands) {
 int command_output_contains(const char *command, const char *needle) {
     FILE *stream = open_command(command);
     if (!stream) return 0;
-    char line[512];
+    char line[kListingBuffer];
     while (fgets(line, sizeof(line), stream)) {
         if (strstr(line, needle)) {
             close_command(stream);
@@ -70,4 +75,14 @@ int command_output_contains(const char *command, const char *needle) {
 void print_env_var(const char *name) {
     const char *value = getenv(name);
     printf("%-30s: %s\n", name, value ? value : "");
+}
+
+int print_command_output(const char *command, FILE *stream) {
+    FILE *output = open_command(command);
+    if (!output) return -1;
+    if (!stream) stream = stdout;
+    char line[kCopyBuffer];
+    while (fgets(line, sizeof(line), output)) fputs(line, stream);
+    close_command(output);
+    return 0;
 }

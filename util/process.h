@@ -33,6 +33,10 @@ void run_command_list(const char *const *commands);
 // output contains needle; 0 otherwise or when the command cannot start.
 int command_output_contains(const char *command, const char *needle);
 
+// Copies the command's output to stream (stdout when NULL) in pieces of at
+// most 510 characters. 0, or -1 when the command cannot be started.
+int print_command_output(const char *command, FILE *stream);
+
 // Prints "NAME<padded to 30>: value" for an environment variable.
 void print_env_var(const char *name);
 

@@ -1,4 +1,4 @@
-#include "nimbractl/reset.h"
+#include "lifecycle/reset.h"
 
 #include <gtest/gtest.h>
 
