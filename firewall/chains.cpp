@@ -39,13 +39,13 @@ const char *const kFilterFlushOrder[] = {"PAUSE", "FILTERED", "UNMANAGED", "NIMB
 
 const firewall_hook *const kFilterHooks[] = {&kForwardHook, &kInputHook};
 
-const redirect_chains &redirect_chains_of(int family) {
-    return family && get_use_tproxy_ipv6() ? kMangleChains : kNatChains;
+const redirect_chains &redirect_chains_of(ip_family family) {
+    return family == FAMILY_IPV6 && get_use_tproxy_ipv6() ? kMangleChains : kNatChains;
 }
 
 }  // namespace
 
-void create_chains(int family) {
+void create_chains(ip_family family) {
     if (!get_chains_handled_by_router()) {
         const redirect_chains &redirect = redirect_chains_of(family);
         apply_iptables_rule("filter", "-N", "NIMBRA_FILTERS", nullptr, family);
@@ -57,14 +57,14 @@ void create_chains(int family) {
         apply_iptables_rule("filter", "-N", chain, nullptr, family);
 }
 
-void teardown_chains(int family) {
+void teardown_chains(ip_family family) {
     for (const char *chain : kFilterFlushOrder)
         apply_iptables_rule("filter", "-F", chain, nullptr, family);
 
     // A filter hook seen in either family's listing is removed from this
     // family; where it is absent the "-D" fails harmlessly.
     for (const firewall_hook *hook : kFilterHooks) {
-        const bool listed = hook_listed(*hook, 0) || hook_listed(*hook, 1);
+        const bool listed = hook_listed(*hook, FAMILY_IPV4) || hook_listed(*hook, FAMILY_IPV6);
         if (listed && !get_chains_handled_by_router())
             apply_iptables_rule(hook->table, "-D", hook->chain, hook->rule, family);
     }

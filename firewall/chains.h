@@ -12,12 +12,12 @@ extern const firewall_hook kNatHook;          // nat PREROUTING -> NIMBRA_NAT, a
 extern const firewall_hook kNatFilteredHook;  // nat PREROUTING -> NIMBRA_NAT_FILTERED
 extern const firewall_hook kMangleHook;       // IPv6 mangle PREROUTING -> NIMBRA_MANGLE
 
-// Creates the family's chains (0 IPv4, 1 IPv6): only UNMANAGED, PAUSE and
+// Creates the family's chains: only UNMANAGED, PAUSE and
 // FILTERED when the router owns the rest. Failures (chain exists) are ignored.
-void create_chains(int family);
+void create_chains(ip_family family);
 
 // Empties the family's chains of the configured variant and takes out their
 // hooks unless the router owns them. Chains are never deleted.
-void teardown_chains(int family);
+void teardown_chains(ip_family family);
 
 #endif

@@ -24,11 +24,12 @@ TEST_F(chains_test, create_follows_switches_and_family) {
                                "filter -N NIMBRA_INPUT, " + verdict;
     const struct {
         const char *router, *tproxy;
-        int family;
+        ip_family family;
         const std::string &expected;
     } cases[] = {
-        {"0", "0", 0, nat},     {"0", "0", 1, nat},     {"0", "1", 0, nat},
-        {"0", "1", 1, mangle},  {"1", "0", 0, verdict}, {"1", "1", 1, verdict},
+        {"0", "0", FAMILY_IPV4, nat},    {"0", "0", FAMILY_IPV6, nat},
+        {"0", "1", FAMILY_IPV4, nat},    {"0", "1", FAMILY_IPV6, mangle},
+        {"1", "0", FAMILY_IPV4, verdict}, {"1", "1", FAMILY_IPV6, verdict},
     };
     for (const auto &c : cases) {
         configure(std::string("[iptables]\nchains_handled_by_router=") + c.router +
@@ -44,23 +45,23 @@ TEST_F(chains_test, teardown_flushes_and_unhooks_what_either_listing_shows) {
                               "filter -F NIMBRA_FILTERS, filter -F NIMBRA_INPUT, ";
     const struct {
         const char *config;
-        int family;
+        ip_family family;
         const char *v4, *v6, *nat4;  // listings
         std::string expected;        // after the five filter flushes
     } cases[] = {
         // The second nat hook's line also shows the first hook's needle.
-        {"", 0, "-A FORWARD -j NIMBRA_FILTERS\n-A INPUT -j NIMBRA_INPUT\n", "",
+        {"", FAMILY_IPV4, "-A FORWARD -j NIMBRA_FILTERS\n-A INPUT -j NIMBRA_INPUT\n", "",
          "-A PREROUTING -j NIMBRA_NAT_FILTERED\n",
          "?iptables -S, filter -D FORWARD -j NIMBRA_FILTERS, ?iptables -S, filter -D INPUT -j NIMBRA_INPUT, "
          "nat -F NIMBRA_NAT, nat -F NIMBRA_NAT_FILTERED, ?iptables -t nat -S, "
          "nat -D PREROUTING -j NIMBRA_NAT, nat -D PREROUTING -j NIMBRA_NAT_FILTERED"},
-        {"[iptables]\nuse_tproxy_ipv6=1\n", 1, "-A FORWARD -j NIMBRA_FILTERS\n",
+        {"[iptables]\nuse_tproxy_ipv6=1\n", FAMILY_IPV6, "-A FORWARD -j NIMBRA_FILTERS\n",
          "-A INPUT -j NIMBRA_INPUT\n", "",
          "?iptables -S, filter -D FORWARD -j NIMBRA_FILTERS, ?iptables -S, ?ip6tables -S, "
          "filter -D INPUT -j NIMBRA_INPUT, mangle -F NIMBRA_MANGLE, mangle -F NIMBRA_DIVERT, "
          "?ip6tables -t mangle -S"},
         // The router owns the hooks: the listings are still read.
-        {"[iptables]\nchains_handled_by_router=1\n", 0, "-A FORWARD -j NIMBRA_FILTERS\n", "",
+        {"[iptables]\nchains_handled_by_router=1\n", FAMILY_IPV4, "-A FORWARD -j NIMBRA_FILTERS\n", "",
          "-A PREROUTING -j NIMBRA_NAT\n",
          "?iptables -S, ?iptables -S, ?ip6tables -S, nat -F NIMBRA_NAT, nat -F NIMBRA_NAT_FILTERED, "
          "?iptables -t nat -S"},

@@ -4,6 +4,7 @@
 
 #include <iterator>
 
+#include "firewall/batch.h"
 #include "util/process.h"
 
 namespace {
@@ -32,6 +33,23 @@ const ip_set kIpSets[] = {
 constexpr size_t kSetCount = std::size(kIpSets);
 constexpr size_t kCommandSize = 128;
 
+// Echoes the commands and carries them out with one "ipset restore": the
+// status of system().
+int restore_sets(bool create, const char *const *commands) {
+    char script[kSetCount * kCommandSize];
+    int length = snprintf(script, sizeof(script), "ipset -exist restore <<'EOF'\n");
+    for (size_t i = 0; i < kSetCount; ++i) {
+        printf("--> %s\n", commands[i]);
+        if (create)
+            length += snprintf(script + length, sizeof(script) - length, "create %s %s\n",
+                               kIpSets[i].name, kIpSets[i].options);
+        else
+            length += snprintf(script + length, sizeof(script) - length, "destroy %s\n", kIpSets[i].name);
+    }
+    snprintf(script + length, sizeof(script) - length, "EOF");
+    return run_system(script);
+}
+
 // Both lists are built from kIpSets so that stop destroys exactly what start
 // created, in the same order.
 void run_set_commands(bool create) {
@@ -46,7 +64,15 @@ void run_set_commands(bool create) {
         commands[i] = lines[i];
     }
     commands[kSetCount] = nullptr;
-    run_command_list(commands);
+    // A vendor library that batches firewall changes gets the sets in one
+    // process too; -exist keeps an existing set and its members.
+    if (!vendor_iptables_batch()) {
+        run_command_list(commands);
+        return;
+    }
+    if (restore_sets(create, commands) == 0) return;
+    fputs("ipset restore failed; running its commands one at a time\n", stderr);
+    for (const char *command : lines) run_system(command);
 }
 
 }  // namespace

@@ -2,29 +2,52 @@
 
 #include <gtest/gtest.h>
 
+#include "firewall/batch.h"
+#include "tests/fake_vendor.h"
 #include "tests/test_support.h"
 
 namespace {
 
-// Runs one list; its commands must be echoed exactly as they are run.
-std::vector<std::string> run_list(void (*list)()) {
-    process_recorder recorder;
-    testing::internal::CaptureStdout();
-    list();
-    std::string echo;
-    for (const std::string &command : recorder.runs()) echo += "--> " + command + "\n";
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), echo);
-    return recorder.runs();
+class ip_sets : public agent_test {
+protected:
+    // The echo of one list, which is the same whichever way it runs.
+    std::string run(void (*list)()) {
+        capture(list);
+        return out;
+    }
+};
+
+TEST_F(ip_sets, destroy_names_the_created_sets_in_order) {
+    const std::string created = run(create_ip_sets), destroyed = run(destroy_ip_sets);
+    EXPECT_EQ(recorder.runs().size(), 26u);
+    std::string expected;
+    for (const std::string &command : recorder.runs()) expected += "--> " + command + "\n";
+    EXPECT_EQ(created + destroyed, expected);
+    EXPECT_NE(created.find("--> ipset create filteredv6 hash:ip,port,ip family inet6 timeout 60\n"),
+              std::string::npos);
+    for (size_t at = 0; (at = created.find("ipset create ", at)) != std::string::npos; ++at) {
+        const std::string name = created.substr(at + 13, created.find(' ', at + 13) - at - 13);
+        EXPECT_NE(destroyed.find("--> ipset -X " + name + "\n"), std::string::npos) << name;
+    }
 }
 
-TEST(ip_sets, destroy_names_the_created_sets_in_order) {
-    const std::vector<std::string> created = run_list(create_ip_sets), destroyed = run_list(destroy_ip_sets);
-    ASSERT_EQ(created.size(), 13u);
-    ASSERT_EQ(destroyed.size(), 13u);
-    EXPECT_EQ(created[3], "ipset create torlist hash:ip hashsize 2048 maxelem 65536");
-    EXPECT_EQ(created[8], "ipset create filteredv6 hash:ip,port,ip family inet6 timeout 60");
-    for (size_t i = 0; i < created.size(); ++i)
-        EXPECT_EQ(destroyed[i], "ipset -X " + created[i].substr(13, created[i].find(' ', 13) - 13));
+TEST_F(ip_sets, batching_vendor_gets_one_restore_that_falls_back_on_failure) {
+    const std::string one_by_one = run(create_ip_sets);
+    set_vendor_iptables_batch(fake_iptables_batch);
+    test_events().clear();
+    EXPECT_EQ(run(create_ip_sets), one_by_one);
+    ASSERT_EQ(recorder.runs().size(), 1u);
+    const std::string restore = recorder.runs()[0];
+    EXPECT_EQ(restore.substr(0, restore.find('\n')), "ipset -exist restore <<'EOF'");
+    EXPECT_NE(restore.find("\ncreate torlist hash:ip hashsize 2048 maxelem 65536\n"), std::string::npos);
+    recorder.status[restore] = 1;
+    test_events().clear();
+    EXPECT_EQ(run(create_ip_sets), one_by_one);
+    EXPECT_EQ(recorder.runs().size(), 14u);
+    EXPECT_EQ(err, "ipset restore failed; running its commands one at a time\n");
+    test_events().clear();
+    run(destroy_ip_sets);
+    EXPECT_NE(recorder.runs()[0].find("\ndestroy managedlistv6\nEOF"), std::string::npos);
 }
 
 }  // namespace

@@ -28,41 +28,33 @@ const firewall_step kFilterRules[] = {
               "-m set --match-set managedlist src -p udp --dport 443 -j DROP"),
     rule_step("filter", "-I", "UNMANAGED", "-m set --match-set unmanaged dst,src,src -j ACCEPT"),
     rule_step("filter", "-I", "UNMANAGED", "-m set --match-set dnsallow dst -j ACCEPT"),
-    rule_step("nat", "-A", "NIMBRA_NAT_FILTERED",
+    NIMBRA_RULE_TEMPLATE("nat", "-A", "NIMBRA_NAT_FILTERED",
               "-m set --match-set filtered dst,src,src -p tcp --dport 80 -j DNAT "
-              "--to-destination 10.123.234.1:%u",
-              SHAPE_P, REDIRECT_HTTP),
-    rule_step("nat", "-A", "NIMBRA_NAT_FILTERED",
+              "--to-destination 10.123.234.1:%u", v.http),
+    NIMBRA_RULE_TEMPLATE("nat", "-A", "NIMBRA_NAT_FILTERED",
               "-m set --match-set filtered dst,src,src -p tcp --dport 443 -j DNAT "
-              "--to-destination 10.123.234.1:%u",
-              SHAPE_P, REDIRECT_HTTPS),
+              "--to-destination 10.123.234.1:%u", v.https),
 };
 
 const firewall_step kInterfaceRedirects[] = {
-    rule_step("nat", "-A", "NIMBRA_NAT",
-              "-i %s -p tcp --dport 80 -d 10.123.234.1 -j DNAT --to-destination 10.123.234.1:%u",
-              SHAPE_I_P, REDIRECT_HTTP),
-    rule_step("nat", "-A", "NIMBRA_NAT",
-              "-i %s -p tcp --dport 443 -d 10.123.234.1 -j DNAT --to-destination 10.123.234.1:%u",
-              SHAPE_I_P, REDIRECT_HTTPS),
-    rule_step("nat", "-A", "NIMBRA_NAT",
+    NIMBRA_RULE_TEMPLATE("nat", "-A", "NIMBRA_NAT",
+              "-i %s -p tcp --dport 80 -d 10.123.234.1 -j DNAT --to-destination 10.123.234.1:%u", v.interface, v.http),
+    NIMBRA_RULE_TEMPLATE("nat", "-A", "NIMBRA_NAT",
+              "-i %s -p tcp --dport 443 -d 10.123.234.1 -j DNAT --to-destination 10.123.234.1:%u", v.interface, v.https),
+    NIMBRA_RULE_TEMPLATE("nat", "-A", "NIMBRA_NAT",
               "-i %s -p tcp --dport 80 -d 10.123.240.0/20 -j DNAT "
-              "--to-destination 10.123.234.1:%u",
-              SHAPE_I_P, REDIRECT_HTTP),
-    rule_step("nat", "-A", "NIMBRA_NAT",
+              "--to-destination 10.123.234.1:%u", v.interface, v.http),
+    NIMBRA_RULE_TEMPLATE("nat", "-A", "NIMBRA_NAT",
               "-i %s -p tcp --dport 443 -d 10.123.240.0/20 -j DNAT "
-              "--to-destination 10.123.234.1:%u",
-              SHAPE_I_P, REDIRECT_HTTPS),
+              "--to-destination 10.123.234.1:%u", v.interface, v.https),
 };
 
 // Queries to the router's own address on the interface are left alone.
 const firewall_step kDnsInterception[] = {
-    rule_step("nat", "-A", "NIMBRA_NAT",
-              "-i %s -p udp --dport 53 ! -s %s -j DNAT --to-destination %s:%d", SHAPE_I_A_A_P,
-              DNS_FORWARDER),
-    rule_step("nat", "-A", "NIMBRA_NAT",
-              "-i %s -p tcp --dport 53 ! -s %s -j DNAT --to-destination %s:%d", SHAPE_I_A_A_P,
-              DNS_FORWARDER),
+    NIMBRA_RULE_TEMPLATE("nat", "-A", "NIMBRA_NAT",
+              "-i %s -p udp --dport 53 ! -s %s -j DNAT --to-destination %s:%d", v.interface, v.address, v.address, v.dns),
+    NIMBRA_RULE_TEMPLATE("nat", "-A", "NIMBRA_NAT",
+              "-i %s -p tcp --dport 53 ! -s %s -j DNAT --to-destination %s:%d", v.interface, v.address, v.address, v.dns),
 };
 
 const firewall_step kInputRules[] = {
@@ -77,16 +69,16 @@ void accept_dns_forwarder() {
     const int port = get_dnsmasq_port();
     char needle[kRuleSize];
     snprintf(needle, sizeof(needle), " NIMBRA_INPUT -p udp -m udp --dport %d -j ACCEPT", port);
-    if (command_output_contains("iptables -S", needle)) return;
+    if (listing_contains("iptables -S", needle)) return;
     char rule[kRuleSize];
     snprintf(rule, sizeof(rule), "1 -p udp --dport %d -j ACCEPT", port);
-    apply_iptables_rule("filter", "-I", "NIMBRA_INPUT", rule, 0);
+    apply_iptables_rule("filter", "-I", "NIMBRA_INPUT", rule, FAMILY_IPV4);
 }
 
 }  // namespace
 
 void install_ipv4_rules() {
-    apply_steps(kFilterRules, {}, 0);
+    apply_steps(kFilterRules, {}, FAMILY_IPV4);
 
     char **ifnames = get_nimbra_ifnames();
     for (char **name = ifnames; name && *name; ++name) {
@@ -101,10 +93,10 @@ void install_ipv4_rules() {
             fprintf(stderr, "Skipping DNS interception on %s: socket for the address query failed: %s\n",
                     *name, strerror(-lookup));
         const rule_values values = {*name, address, nullptr};
-        apply_steps(kInterfaceRedirects, values, 0);
-        if (has_address) apply_steps(kDnsInterception, values, 0);
+        apply_steps(kInterfaceRedirects, values, FAMILY_IPV4);
+        if (has_address) apply_steps(kDnsInterception, values, FAMILY_IPV4);
     }
 
-    apply_steps(kInputRules, {}, 0);
+    apply_steps(kInputRules, {}, FAMILY_IPV4);
     accept_dns_forwarder();
 }

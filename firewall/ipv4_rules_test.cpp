@@ -20,28 +20,15 @@ protected:
     }
 };
 
-TEST_F(install_ipv4_rules_test, fills_chains_per_interface_in_order) {
+TEST_F(install_ipv4_rules_test, dns_interception_only_where_the_interface_has_an_address) {
     run("");
-    const std::string web = "nat -A NIMBRA_NAT, nat -A NIMBRA_NAT, nat -A NIMBRA_NAT, nat -A NIMBRA_NAT, ";
-    EXPECT_EQ(event_sequence(),
-              "?iptables -S, filter -I FORWARD, filter -F NIMBRA_FILTERS, filter -A NIMBRA_FILTERS, "
-              "filter -A NIMBRA_FILTERS, filter -A NIMBRA_FILTERS, ?iptables -t nat -S, nat -A PREROUTING, "
-              "?iptables -t nat -S, nat -A PREROUTING, filter -I FILTERED, filter -I FILTERED, "
-              "filter -I FILTERED, filter -I UNMANAGED, filter -I UNMANAGED, nat -A NIMBRA_NAT_FILTERED, "
-              "nat -A NIMBRA_NAT_FILTERED, " + web + "nat -A NIMBRA_NAT, nat -A NIMBRA_NAT, " + web +
-                  "?iptables -S, filter -I INPUT, filter -A NIMBRA_INPUT, filter -A NIMBRA_INPUT, "
-                  "?iptables -S, filter -I NIMBRA_INPUT");
-    // Each kind of value in its place: interface, own address, ports.
-    const auto &calls = fake_vendor().iptables_calls;
-    EXPECT_EQ(calls[2].rule + ", " + calls[3].rule + ", " + calls[4].rule,
-              "-j UNMANAGED, -j PAUSE, -j FILTERED");
-    EXPECT_EQ(calls[18].rule,
-              "-i lo -p udp --dport 53 ! -s 127.0.0.1 -j DNAT --to-destination 127.0.0.1:5300");
-    EXPECT_EQ(calls[21].rule, "-i nimbra-none0 -p tcp --dport 443 -d 10.123.234.1 -j DNAT "
-                              "--to-destination 10.123.234.1:4602");
+    std::vector<std::string> dns;
+    for (const fake_iptables_call &call : fake_vendor().iptables_calls)
+        if (call.rule.find("--dport 53 ") != std::string::npos) dns.push_back(call.rule);
+    EXPECT_EQ(dns, (std::vector<std::string>{
+                       "-i lo -p udp --dport 53 ! -s 127.0.0.1 -j DNAT --to-destination 127.0.0.1:5300",
+                       "-i lo -p tcp --dport 53 ! -s 127.0.0.1 -j DNAT --to-destination 127.0.0.1:5300"}));
     EXPECT_EQ(err, "Skipping DNS interception on nimbra-none0: no IPv4 address\n");
-    EXPECT_EQ(out.substr(out.rfind("-->")),
-              "--> iptables -t filter -I NIMBRA_INPUT 1 -p udp --dport 5300 -j ACCEPT\n");
 }
 
 TEST_F(install_ipv4_rules_test, guards_add_only_what_is_missing) {
@@ -72,7 +59,6 @@ TEST_F(install_ipv4_rules_test, guards_add_only_what_is_missing) {
                 call.rule.compare(0, 2, "1 ") == 0)
                 added.push_back(call.table + " " + call.operation + " " + call.chain + " " + call.rule);
         EXPECT_EQ(added, c.added) << c.config << c.filter << c.nat;
-        EXPECT_EQ(fake_vendor().iptables_calls.size(), 23 + c.added.size());
     }
 }
 

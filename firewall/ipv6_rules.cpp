@@ -33,32 +33,24 @@ const firewall_step kFilterRules[] = {
 const firewall_step kDnatRules[] = {
     hook_step(kNatHook),
     hook_step(kNatFilteredHook),
-    rule_step("nat", "-A", "NIMBRA_NAT",
-              "-i %s -p udp --dport 53 ! -s %s -j DNAT --to-destination [%s]:%d", SHAPE_I_A_A_P,
-              DNS_FORWARDER),
-    rule_step("nat", "-A", "NIMBRA_NAT",
-              "-i %s -p tcp --dport 53 ! -s %s -j DNAT --to-destination [%s]:%d", SHAPE_I_A_A_P,
-              DNS_FORWARDER),
-    rule_step("nat", "-A", "NIMBRA_NAT_FILTERED",
+    NIMBRA_RULE_TEMPLATE("nat", "-A", "NIMBRA_NAT",
+              "-i %s -p udp --dport 53 ! -s %s -j DNAT --to-destination [%s]:%d", v.interface, v.address, v.address, v.dns),
+    NIMBRA_RULE_TEMPLATE("nat", "-A", "NIMBRA_NAT",
+              "-i %s -p tcp --dport 53 ! -s %s -j DNAT --to-destination [%s]:%d", v.interface, v.address, v.address, v.dns),
+    NIMBRA_RULE_TEMPLATE("nat", "-A", "NIMBRA_NAT_FILTERED",
               "-m set --match-set filteredv6 dst,src,src -p tcp --dport 80 -j DNAT "
-              "--to-destination [%s]:%u",
-              SHAPE_R_P, REDIRECT_HTTP),
-    rule_step("nat", "-A", "NIMBRA_NAT_FILTERED",
+              "--to-destination [%s]:%u", v.redirect, v.http),
+    NIMBRA_RULE_TEMPLATE("nat", "-A", "NIMBRA_NAT_FILTERED",
               "-m set --match-set filteredv6 dst,src,src -p tcp --dport 443 -j DNAT "
-              "--to-destination [%s]:%u",
-              SHAPE_R_P, REDIRECT_HTTPS),
-    rule_step("nat", "-A", "NIMBRA_NAT",
-              "-i %s -p tcp --dport 80 -d %s -j DNAT --to-destination [%s]:%u", SHAPE_I_R_R_P,
-              REDIRECT_HTTP),
-    rule_step("nat", "-A", "NIMBRA_NAT",
-              "-i %s -p tcp --dport 443 -d %s -j DNAT --to-destination [%s]:%u", SHAPE_I_R_R_P,
-              REDIRECT_HTTPS),
-    rule_step("nat", "-I", "NIMBRA_NAT",
-              "-i %s -p tcp --dport 80 -d fd22:9464:dfb8::/116 -j DNAT --to-destination [%s]:%u",
-              SHAPE_I_R_P, REDIRECT_HTTP),
-    rule_step("nat", "-I", "NIMBRA_NAT",
-              "-i %s -p tcp --dport 443 -d fd22:9464:dfb8::/116 -j DNAT --to-destination [%s]:%u",
-              SHAPE_I_R_P, REDIRECT_HTTPS),
+              "--to-destination [%s]:%u", v.redirect, v.https),
+    NIMBRA_RULE_TEMPLATE("nat", "-A", "NIMBRA_NAT",
+              "-i %s -p tcp --dport 80 -d %s -j DNAT --to-destination [%s]:%u", v.interface, v.redirect, v.redirect, v.http),
+    NIMBRA_RULE_TEMPLATE("nat", "-A", "NIMBRA_NAT",
+              "-i %s -p tcp --dport 443 -d %s -j DNAT --to-destination [%s]:%u", v.interface, v.redirect, v.redirect, v.https),
+    NIMBRA_RULE_TEMPLATE("nat", "-I", "NIMBRA_NAT",
+              "-i %s -p tcp --dport 80 -d fd22:9464:dfb8::/116 -j DNAT --to-destination [%s]:%u", v.interface, v.redirect, v.http),
+    NIMBRA_RULE_TEMPLATE("nat", "-I", "NIMBRA_NAT",
+              "-i %s -p tcp --dport 443 -d fd22:9464:dfb8::/116 -j DNAT --to-destination [%s]:%u", v.interface, v.redirect, v.https),
 };
 
 // Some rules keep their established doubled blank before "--on-ip"; the
@@ -66,57 +58,53 @@ const firewall_step kDnatRules[] = {
 const firewall_step kTproxyRules[] = {
     rule_step("mangle", "-A", "NIMBRA_DIVERT", "-j MARK --set-mark 3"),
     rule_step("mangle", "-A", "NIMBRA_DIVERT", "-j ACCEPT"),
-    rule_step("mangle", "-A", "NIMBRA_MANGLE",
+    NIMBRA_RULE_TEMPLATE("mangle", "-A", "NIMBRA_MANGLE",
               "-m set --match-set filteredv6 dst,src,src -p tcp --dport 80 -j TPROXY "
-              "--tproxy-mark 0x5/0x5 --on-ip %s --on-port %u",
-              SHAPE_R_P, REDIRECT_HTTP),
-    rule_step("mangle", "-A", "NIMBRA_MANGLE",
+              "--tproxy-mark 0x5/0x5 --on-ip %s --on-port %u", v.redirect, v.http),
+    NIMBRA_RULE_TEMPLATE("mangle", "-A", "NIMBRA_MANGLE",
               "-m set --match-set filteredv6 dst,src,src -p tcp --dport 443 -j TPROXY "
-              "--tproxy-mark 0x5/0x5 --on-ip %s --on-port %u",
-              SHAPE_R_P, REDIRECT_HTTPS),
-    rule_step("mangle", "-A", "NIMBRA_MANGLE",
+              "--tproxy-mark 0x5/0x5 --on-ip %s --on-port %u", v.redirect, v.https),
+    NIMBRA_RULE_TEMPLATE("mangle", "-A", "NIMBRA_MANGLE",
               "-i %s -p tcp --dport 80 -d %s -j TPROXY --tproxy-mark 0x4/0x4  --on-ip %s "
-              "--on-port %u",
-              SHAPE_I_R_R_P, REDIRECT_HTTP),
-    rule_step("mangle", "-A", "NIMBRA_MANGLE",
+              "--on-port %u", v.interface, v.redirect, v.redirect, v.http),
+    NIMBRA_RULE_TEMPLATE("mangle", "-A", "NIMBRA_MANGLE",
               "-i %s -p tcp --dport 443 -d %s -j TPROXY --tproxy-mark 0x4/0x4  --on-ip %s "
-              "--on-port %u",
-              SHAPE_I_R_R_P, REDIRECT_HTTPS),
-    rule_step("mangle", "-I", "NIMBRA_MANGLE",
+              "--on-port %u", v.interface, v.redirect, v.redirect, v.https),
+    NIMBRA_RULE_TEMPLATE("mangle", "-I", "NIMBRA_MANGLE",
               "-i %s -p tcp --dport 80 -d fd22:9464:dfb8::/116 -j TPROXY "
-              "--tproxy-mark 0x4/0x4  --on-ip %s --on-port %u",
-              SHAPE_I_R_P, REDIRECT_HTTP),
-    rule_step("mangle", "-I", "NIMBRA_MANGLE",
+              "--tproxy-mark 0x4/0x4  --on-ip %s --on-port %u", v.interface, v.redirect, v.http),
+    NIMBRA_RULE_TEMPLATE("mangle", "-I", "NIMBRA_MANGLE",
               "-i %s -p tcp --dport 443 -d fd22:9464:dfb8::/116 -j TPROXY "
-              "--tproxy-mark 0x4/0x4  --on-ip %s --on-port %u",
-              SHAPE_I_R_P, REDIRECT_HTTPS),
-    rule_step("mangle", "-A", "NIMBRA_MANGLE",
+              "--tproxy-mark 0x4/0x4  --on-ip %s --on-port %u", v.interface, v.redirect, v.https),
+    NIMBRA_RULE_TEMPLATE("mangle", "-A", "NIMBRA_MANGLE",
               "-i %s -p udp --dport 53 ! -s %s -j TPROXY --tproxy-mark 0x3/0x3  --on-ip %s "
-              "--on-port %d",
-              SHAPE_I_A_A_P, DNS_FORWARDER),
-    rule_step("mangle", "-A", "NIMBRA_MANGLE",
+              "--on-port %d", v.interface, v.address, v.address, v.dns),
+    NIMBRA_RULE_TEMPLATE("mangle", "-A", "NIMBRA_MANGLE",
               "-i %s -p tcp --dport 53 ! -s %s -j TPROXY --tproxy-mark 0x3/0x3  --on-ip %s "
-              "--on-port %d",
-              SHAPE_I_A_A_P, DNS_FORWARDER),
-    rule_step("mangle", "-A", "NIMBRA_MANGLE", "-i %s -p udp --dport 53 -j NIMBRA_DIVERT",
-              SHAPE_I),
+              "--on-port %d", v.interface, v.address, v.address, v.dns),
+    NIMBRA_RULE_TEMPLATE("mangle", "-A", "NIMBRA_MANGLE", "-i %s -p udp --dport 53 -j NIMBRA_DIVERT", v.interface),
 };
 
 // Packets marked 3 by NIMBRA_DIVERT are delivered locally through table
 // 101, where the transparent proxy picks them up.
-void install_tproxy(const rule_values &values) {
-    add_hook(kMangleHook, 1);
-    run_shellf("ip -f inet6 rule add fwmark 3 lookup 101");
-    run_shellf("ip -f inet6 route add local default dev %s table 101", values.interface);
-    apply_steps(kTproxyRules, values, 1);
+void install_tproxy(const rule_values &values, bool repair) {
+    add_hook(kMangleHook, FAMILY_IPV6);
+    // The kernel keeps every copy of a rule added twice.
+    if (!repair || !command_output_contains("ip -6 rule show", "fwmark 0x3 lookup 101"))
+        run_shellf("ip -f inet6 rule add fwmark 3 lookup 101");
+    if (repair)
+        run_shellf("ip -f inet6 route replace local default dev %s table 101", values.interface);
+    else
+        run_shellf("ip -f inet6 route add local default dev %s table 101", values.interface);
+    apply_steps(kTproxyRules, values, FAMILY_IPV6);
 }
 
 }  // namespace
 
-void install_ipv6_rules() { install_ipv6_rules_from(kIfInet6); }
+void install_ipv6_rules(bool repair) { install_ipv6_rules_from(kIfInet6, repair); }
 
-void install_ipv6_rules_from(const char *if_inet6) {
-    apply_steps(kFilterRules, {}, 1);
+void install_ipv6_rules_from(const char *if_inet6, bool repair) {
+    apply_steps(kFilterRules, {}, FAMILY_IPV6);
 
     char **ifnames = get_nimbra_ifnames();
     for (char **name = ifnames; name && *name; ++name) {
@@ -129,8 +117,8 @@ void install_ipv6_rules_from(const char *if_inet6) {
         printf("Router's IPv6 %s @ %s\n", address, *name);
         const rule_values values = {*name, address, kRedirectIpv6};
         if (get_use_tproxy_ipv6())
-            install_tproxy(values);
+            install_tproxy(values, repair);
         else
-            apply_steps(kDnatRules, values, 1);
+            apply_steps(kDnatRules, values, FAMILY_IPV6);
     }
 }

@@ -15,4 +15,15 @@ int init_interfaces();
 // instead of /sys/class/net.
 int init_interfaces_in(const char *sys_class_net);
 
+// Gives ifname the redirect alias and IPv6 address; the IPv6 address only
+// where missing. With repair the alias too (setting it again briefly takes
+// its routes away), and a failed command is named on stderr. 0, or -1 when
+// a command failed.
+int add_redirect_addresses(const char *ifname, bool repair);
+
+// Adds the multicast route to the first interface unless "ip route show"
+// has it or the interface has no IPv4 address (stderr says so). 0, or -1
+// when the address query or the route command failed.
+int ensure_multicast_route();
+
 #endif

@@ -2,7 +2,6 @@
 
 #include <errno.h>
 #include <limits.h>
-#include <netinet/in.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <string.h>
@@ -15,7 +14,6 @@
 #include "lifecycle/markers.h"
 #include "lifecycle/services.h"
 #include "util/files.h"
-#include "util/netif.h"
 #include "util/process.h"
 
 namespace {
@@ -31,9 +29,6 @@ constexpr uint16_t kBasePortSpan = 64384;
 // leaves room for svlogd's current files).
 constexpr int kLogFiles = 10;
 constexpr uint32_t kLogShares = kAgentServiceCount + 1;
-
-// "224.0.0.0/3 dev " and an interface name of up to 45 characters.
-constexpr size_t kRouteNeedleSize = 62;
 
 const char *const kRunitApplets[] = {"runsvdir", "runsv", "sv", "svlogd"};
 
@@ -179,29 +174,6 @@ void set_up_service_tree(const char *root) {
 void make_certificates(const char *root) {
     if (!file_exists(nimbra_file(SLOT_APID_CERT))) run_shellf("%s/apid --makecert", root);
     if (!file_exists(nimbra_file(SLOT_WEBD_CERT))) run_shellf("%s/webd --makecert", root);
-}
-
-// Multicast needs a route on the LAN; an interface without an IPv4 address
-// cannot carry it, so none is added there.
-void ensure_multicast_route() {
-    char **ifnames = get_nimbra_ifnames();
-    if (!ifnames || !ifnames[0]) return;
-    const char *ifname = ifnames[0];
-    char address[INET_ADDRSTRLEN];
-    const int lookup = get_iface_ipv4(ifname, address, sizeof(address));
-    if (lookup == -EADDRNOTAVAIL) {
-        fprintf(stderr, "No IPv4 address on %s: multicast route not added\n", ifname);
-        return;
-    }
-    if (lookup < 0) {
-        fprintf(stderr, "Socket for the IPv4 address query of %s failed: %s: multicast route not added\n",
-                ifname, strerror(-lookup));
-        return;
-    }
-    char needle[kRouteNeedleSize];
-    snprintf(needle, sizeof(needle), "224.0.0.0/3 dev %s", ifname);
-    if (!command_output_contains("ip route show", needle))
-        run_shellf("route add -net 224.0.0.0 netmask 224.0.0.0 %s", ifname);
 }
 
 void launch(const char *root) {

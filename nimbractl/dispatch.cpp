@@ -6,6 +6,7 @@
 
 #include "libraries/nimbracfg/nimbrafiles.h"
 #include "lifecycle/markers.h"
+#include "lifecycle/repair.h"
 #include "lifecycle/start.h"
 #include "lifecycle/stop.h"
 #include "nimbractl/environment.h"
@@ -15,7 +16,18 @@
 #include "report/version.h"
 #include "util/files.h"
 
+const char kRepairProgram[] = "nimbra-repair";
+
 namespace {
+
+const char kRepairUsage[] =
+    "nimbra-repair: put back the running Nimbra agent's bridge addresses, routes, IP sets and\n"
+    "packet filter where they are missing, without restarting its services";
+
+int export_failed() {
+    fputs("Error while setting Nimbra environment variables\n", stderr);
+    return 1;
+}
 
 const char *const kUsage[] = {
     "nimbractl <command>",
@@ -75,10 +87,7 @@ int json_flag(int argc, char **argv) {
 }  // namespace
 
 int nimbractl_main(int argc, char **argv) {
-    if (export_environment() < 0) {
-        fputs("Error while setting Nimbra environment variables\n", stderr);
-        return 1;
-    }
+    if (export_environment() < 0) return export_failed();
     mkdir_recursive(get_nimbra_ramdisk_path(), 0755);
     if (argc <= 1) return print_usage();
     for (const command_word &command : kCommands) {
@@ -88,4 +97,13 @@ int nimbractl_main(int argc, char **argv) {
         return 0;
     }
     return print_usage();
+}
+
+int nimbra_repair_main(int argc, char **) {
+    if (argc > 1) {
+        puts(kRepairUsage);
+        return 1;
+    }
+    if (export_environment() < 0) return export_failed();
+    return repair_agent() < 0 ? 1 : 0;
 }

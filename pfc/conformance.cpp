@@ -9,6 +9,7 @@
 #include <iterator>
 #include <memory>
 
+#include "firewall/command.h"
 #include "libraries/nimbracfg/tkvs.h"
 #include "nimbra_vendor.h"
 #include "util/process.h"
@@ -78,7 +79,7 @@ const char kTestChainCreated[] = "-N NIMBRA_VENDOR_TEST";
 
 // One per family, in the order of the result lines.
 struct chain_check {
-    int family;  // the vendor's: 0 IPv4, 1 IPv6
+    ip_family family;
     const char *listing;
     const char *remove;
     const char *creating;
@@ -86,10 +87,10 @@ struct chain_check {
 };
 
 const chain_check kChainChecks[] = {
-    {0, "iptables -t nat -S", "iptables -t nat -X NIMBRA_VENDOR_TEST",
+    {FAMILY_IPV4, "iptables -t nat -S", "iptables -t nat -X NIMBRA_VENDOR_TEST",
      "    creating iptables nat chain ...\n",
      "    failed to create NIMBRA_VENDOR_TEST chain in iptables nat table ...\n"},
-    {1, "ip6tables -t nat -S", "ip6tables -t nat -X NIMBRA_VENDOR_TEST",
+    {FAMILY_IPV6, "ip6tables -t nat -S", "ip6tables -t nat -X NIMBRA_VENDOR_TEST",
      "    creating ip6tables nat chain ...\n",
      "    failed to create NIMBRA_VENDOR_TEST chain in ip6tables nat table ...\n"},
 };

@@ -52,3 +52,8 @@ int nimbra_run_iptables_command(const char *table, const char *operation, const 
     if (g_state.on_iptables) g_state.on_iptables(call);
     return g_state.iptables_result;
 }
+
+int fake_iptables_batch(const char *batch, int family) {
+    g_state.batches.push_back({family, batch});
+    return g_state.batch_result;
+}

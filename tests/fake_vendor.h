@@ -14,6 +14,11 @@ struct fake_iptables_call {
     int family;
 };
 
+struct fake_batch {
+    int family;
+    std::string text;
+};
+
 struct fake_vendor_state {
     bool config_path_null = false;
     std::string config_path;
@@ -22,6 +27,8 @@ struct fake_vendor_state {
     std::vector<fake_iptables_call> iptables_calls;
     int iptables_result = 0;
     std::function<void(const fake_iptables_call &)> on_iptables;
+    std::vector<fake_batch> batches;
+    int batch_result = 0;
     bool flows_null = false;
     int flow_count = 0;
     int raise_result = 0, flush_result = 0;
@@ -31,5 +38,9 @@ struct fake_vendor_state {
 // The state behind the ten functions; reset_fake_vendor() restores defaults.
 fake_vendor_state &fake_vendor();
 void reset_fake_vendor();
+
+// The optional batch entry point; set_vendor_iptables_batch(fake_iptables_batch)
+// offers it (agent_test starts without it).
+int fake_iptables_batch(const char *batch, int family);
 
 #endif

@@ -114,6 +114,7 @@ function(lint_install_layout)
       ${NIMBRA_INCLUDEDIR}/nimbra/nimbra_vendor.h
       ${NIMBRA_LIBDIR}/libvendor.so
       ${NIMBRA_MANDIR}/man8/nimbractl.8
+      ${NIMBRA_SBINDIR}/nimbra-repair
       ${NIMBRA_SBINDIR}/nimbractl)
   file(GLOB_RECURSE installed LIST_DIRECTORIES false RELATIVE ${NIMBRA_PREFIX} ${NIMBRA_PREFIX}/*)
   list(SORT expected)

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "firewall/batch.h"
 #include "libraries/nimbracfg/nimbrafiles.h"
 #include "tests/fake_vendor.h"
 #include "util/process.h"
@@ -135,6 +136,7 @@ std::string event_sequence(bool rules, size_t from) {
 
 void agent_test::SetUp() {
     reset_fake_vendor();
+    set_vendor_iptables_batch(nullptr);
     test_events().clear();
 }
 

@@ -46,6 +46,18 @@ int nimbra_run_iptables_command(const char *table, const char *operation,
                                 const char *chain, const char *rule,
                                 int family);
 
+/* Optional: a vendor library may leave it out, and nimbractl looks it up at
+ * run time (dlsym) instead of linking against it. Carries out a whole batch
+ * of changes for one family (ip6tables when family is non-zero) at once and
+ * atomically, as "iptables-restore --noflush" reads it: for each table a
+ * "*table" line, then ":CHAIN - [0:0]" to create a chain, "-F CHAIN",
+ * "-A CHAIN rule", "-I CHAIN rule" or "-D CHAIN rule" lines, then "COMMIT".
+ * Negative on failure, and then none of the changes may have taken effect:
+ * nimbractl carries them out again one nimbra_run_iptables_command at a
+ * time. */
+int nimbra_run_iptables_batch(const char *batch, int family);
+typedef int (*nimbra_run_iptables_batch_fn)(const char *batch, int family);
+
 #ifdef __cplusplus
 }
 #endif

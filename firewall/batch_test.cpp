@@ -1,0 +1,91 @@
+#include "firewall/batch.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/fake_vendor.h"
+#include "tests/test_support.h"
+
+namespace {
+
+class firewall_batch : public agent_test {
+protected:
+    void SetUp() override {
+        agent_test::SetUp();
+        set_vendor_iptables_batch(fake_iptables_batch);
+        recorder.output["iptables -S"] = "-P FORWARD ACCEPT\n-N A\n-N AB\n-A FORWARD -j A\n-A A -j DROP\n";
+    }
+    // Each change of the table in a batch, then the commit.
+    int apply(std::initializer_list<std::array<const char *, 4>> changes) {
+        EXPECT_TRUE(begin_firewall_batch());
+        for (const auto &c : changes) {
+            const int result = apply_iptables_rule(c[0], c[1], c[2], c[3], FAMILY_IPV4);
+            results += result == 0 ? "+" : "-";
+        }
+        return commit_firewall_batch();
+    }
+    std::string results;
+};
+
+TEST_F(firewall_batch, leaves_out_what_would_fail_and_commits_the_rest_at_once) {
+    capture([&] {
+        return apply({{"filter", "-N", "A", nullptr},                 // exists
+                      {"filter", "-N", "B", nullptr},
+                      {"filter", "-F", "C", nullptr},                 // no such chain
+                      {"filter", "-F", "A", nullptr},
+                      {"filter", "-D", "FORWARD", "-j A"},
+                      {"filter", "-D", "FORWARD", "-j A"},            // gone by now
+                      {"filter", "-D", "FORWARD", "-j AB"},           // never there
+                      {"filter", "-I", "FORWARD", "-j A"},
+                      {"filter", "-A", "B", "-j ACCEPT"},
+                      {"nat", "-A", "NIMBRA_NAT", "-j ACCEPT"}});      // no such chain
+    });
+    EXPECT_EQ(results, "-+-++--++-");
+    ASSERT_EQ(fake_vendor().batches.size(), 1u);
+    EXPECT_EQ(fake_vendor().batches[0].family, FAMILY_IPV4);
+    EXPECT_EQ(fake_vendor().batches[0].text,
+              "*filter\n:B - [0:0]\n-F A\n-D FORWARD -j A\n-I FORWARD -j A\n-A B -j ACCEPT\nCOMMIT\n");
+    EXPECT_TRUE(fake_vendor().iptables_calls.empty());
+    // Every change is echoed, as without a batch.
+    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 10);
+    EXPECT_EQ(events_with("popen: "), (std::vector<std::string>{"iptables -S", "iptables -t nat -S"}));
+}
+
+TEST_F(firewall_batch, listings_show_what_the_batch_will_leave) {
+    const struct {
+        const char *needle;
+        int listed;
+    } cases[] = {
+        {" FORWARD -j A", 1},  // deleted, then added back
+        {" A -j DROP", 0},     // flushed
+        {" B -j ACCEPT", 1},   // added to a new chain
+        {" AB -j X", 0},
+    };
+    ASSERT_TRUE(begin_firewall_batch());
+    capture([] {
+        apply_iptables_rule("filter", "-N", "B", nullptr, FAMILY_IPV4);
+        apply_iptables_rule("filter", "-D", "FORWARD", "-j A", FAMILY_IPV4);
+        apply_iptables_rule("filter", "-F", "A", nullptr, FAMILY_IPV4);
+        apply_iptables_rule("filter", "-I", "FORWARD", "-j A", FAMILY_IPV4);
+        apply_iptables_rule("filter", "-A", "B", "-j ACCEPT", FAMILY_IPV4);
+    });
+    for (const auto &c : cases) EXPECT_EQ(listing_contains("iptables -S", c.needle), c.listed) << c.needle;
+    capture(commit_firewall_batch);
+}
+
+TEST_F(firewall_batch, refused_batch_is_applied_change_by_change) {
+    fake_vendor().batch_result = -1;
+    EXPECT_EQ(capture([&] { return apply({{"filter", "-F", "A", nullptr}, {"filter", "-A", "A", "-j ACCEPT"}}); }), -1);
+    EXPECT_EQ(event_sequence(true), "?iptables -S, filter -F A, filter -A A -j ACCEPT");
+    EXPECT_EQ(err, "The iptables batch was refused; applying its changes one at a time\n");
+}
+
+TEST_F(firewall_batch, without_the_entry_point_every_change_is_one_call) {
+    set_vendor_iptables_batch(nullptr);
+    EXPECT_FALSE(begin_firewall_batch());
+    capture([] { apply_iptables_rule("filter", "-N", "A", nullptr, FAMILY_IPV6); });
+    EXPECT_EQ(event_sequence(true), "filter -N A");
+    EXPECT_EQ(capture(commit_firewall_batch), 0);
+    EXPECT_TRUE(fake_vendor().batches.empty());
+}
+
+}  // namespace
