@@ -55,10 +55,10 @@ void lookup(benchmark::State &state) {
     tkvs_free_image(image);
 }
 
-// What every command does: each of nine accessors loads the file for its key.
+// What every command does: nine accessors, each loading the file for its key.
 void nine_accessors(benchmark::State &state) {
-    const char *const keys[] = {"nimbra_path.base", "nimbra_path.ramdisk", "nimbra_path.data",
-                                "nimbra_path.db", "nimbra_path.log", "network.ifnames",
+    const char *const keys[] = {"nimbra_path.base",  "nimbra_path.ramdisk", "nimbra_path.data",
+                                "nimbra_path.db",    "nimbra_path.log",     "network.ifnames",
                                 "nimbra_ports.base_port", "nimbra_ports.dnsmasq_port",
                                 "nimbra_ports.router_dnsmasq_port"};
     for (auto _ : state) {

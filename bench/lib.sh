@@ -1,8 +1,7 @@
-# Shared by the benchmarks: the tools they need, the sandbox router they run
-# in, the agent's settled states, and one hyperfine comparison per figure.
-# Every script prints its figures as rows of the README's performance table
-# on stdout; progress and hyperfine's own report go to stderr.
-# Run as a program, `bench/lib.sh settle WORD` is hyperfine's --prepare.
+# Shared by the benchmarks: their tools, the sandbox router, the agent's
+# settled states, and the rows of the README's performance table they print
+# on stdout (progress and hyperfine's own report go to stderr). Run as a
+# program, `bench/lib.sh settle WORD` is hyperfine's --prepare.
 # shellcheck shell=bash
 
 set -euo pipefail
@@ -20,32 +19,27 @@ bench_die() {
     exit 1
 }
 
-# need CMD...: installs each missing CMD (the Debian package of its name).
-# Only from the host: the sandbox has neither apt's state nor the network.
+# need CMD...: installs each missing CMD (the Debian package of its name),
+# as root from the host: the sandbox has neither apt's state nor the network.
 need() {
     local cmd
     for cmd; do
         command -v "$cmd" >/dev/null && continue
-        [[ ${SANDBOX_ROUTER:-} != 1 && $EUID == 0 ]] || bench_die "$cmd is missing; run me as root from the host"
         echo "${0##*/}: installing ${cmd##*/} ..." >&2
-        export DEBIAN_FRONTEND=noninteractive
-        apt-get install -y -qq --no-install-recommends "${cmd##*/}" >/dev/null ||
-            { apt-get update -qq && apt-get install -y -qq --no-install-recommends "${cmd##*/}" >/dev/null; } ||
-            bench_die "cannot install ${cmd##*/}"
+        { apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${cmd##*/}"; } >/dev/null ||
+            bench_die "cannot install ${cmd##*/}: run me as root from the host"
     done
 }
 
 # sandboxed ARGS...: runs the calling script with ARGS again inside the
-# sandbox router; once there, WORK is its scratch directory.
+# sandbox router, unless it is there.
 sandboxed() {
-    if [[ ${SANDBOX_ROUTER:-} != 1 ]]; then
-        ((EUID == 0)) || bench_die "run me as root: the sandbox router needs namespaces"
-        [[ -x $NIMBRA_BIN ]] || bench_die "no $NIMBRA_BIN: cmake --preset default && cmake --build --preset default"
-        export NIMBRA_BIN
-        exec "$REPO/sandbox/run" "$BENCH_DIR/${0##*/}" "$@"
-    fi
-    WORK=$(mktemp -d)
-    trap 'rm -rf "$WORK"' EXIT
+    [[ ${SANDBOX_ROUTER:-} == 1 ]] && return
+    ((EUID == 0)) || bench_die "run me as root: the sandbox router needs namespaces"
+    [[ -x $NIMBRA_BIN ]] || bench_die "no $NIMBRA_BIN: cmake --preset default && cmake --build --preset default"
+    export NIMBRA_BIN
+    rm -rf "$WORK"
+    exec "$REPO/sandbox/run" "$BENCH_DIR/${0##*/}" "$@"
 }
 
 # The date, the machine and its load: others may share it.
@@ -80,21 +74,29 @@ settle() {
     awaited start
 }
 
-# compare WHAT REFERENCE REF_CMD CMD [HYPERFINE OPTIONS...]: times CMD and
-# REF_CMD in one hyperfine run (no shell between) and prints the row: WHAT,
-# the script, each median with the standard deviation of the runs, and the
-# ratio of the medians (the median shrugs off the busy moments of a shared
-# machine that the mean adds).
-compare() {
-    hyperfine -N --style basic --export-csv "$WORK/times.csv" "${@:5}" -n "$1" "$4" -n "$2" "$3" >&2
-    # Columns: name, mean, stddev, median, user, system, min, max (seconds).
-    awk -F , -v what="$1" -v ref="$2" -v script="bench/${0##*/}" '
-        NR > 1 {
-            median[NR] = $(NF - 4)
-            t[NR] = sprintf(median[NR] < 0.1 ? "%.2f ms (σ %.2f)" : "%.0f ms (σ %.0f)", median[NR] * 1000, $(NF - 5) * 1000)
-        }
-        END { printf "| %s | `%s` | %s | %s: %s | %.2f |\n", what, script, t[2], ref, t[3], median[2] / median[3] }' \
-        "$WORK/times.csv"
+# row WHAT VALUE REFERENCE REF_VALUE: a row of the table, with the ratio of
+# the numbers VALUE and REF_VALUE begin with.
+row() {
+    awk -v what="$1" -v value="$2" -v ref="$3" -v ref_value="$4" -v script="bench/${0##*/}" \
+        'BEGIN { printf "| %s | `%s` | %s | %s: %s | %.2f |\n", what, script, value, ref, ref_value, value / ref_value }'
 }
 
-if [[ ${BASH_SOURCE[0]} == "$0" ]]; then "$@"; fi
+# compare WHAT REFERENCE REF_CMD CMD [HYPERFINE OPTIONS...]: times CMD and
+# REF_CMD in one hyperfine run (no shell between); the row gives the median
+# and the standard deviation of the runs of each, and the ratio of the
+# medians (the median shrugs off the busy moments of a shared machine).
+compare() {
+    hyperfine -N --style basic --export-csv "$WORK/times.csv" "${@:5}" -n "$1" "$4" -n "$2" "$3" >&2
+    local -a times
+    # Columns: name, mean, stddev, median, user, system, min, max (seconds).
+    mapfile -t times < <(awk -F , 'NR > 1 { printf ($(NF - 4) < 0.1 ? "%.2f ms (σ %.2f)\n" : "%.0f ms (σ %.0f)\n"),
+        $(NF - 4) * 1000, $(NF - 5) * 1000 }' "$WORK/times.csv")
+    row "$1" "${times[0]}" "$2" "${times[1]}"
+}
+
+if [[ ${BASH_SOURCE[0]} == "$0" ]]; then
+    "$@"
+    exit
+fi
+WORK=$(mktemp -d)
+trap 'rm -rf "$WORK"' EXIT

@@ -44,33 +44,30 @@ replay() {
     awk -v root="$dir/trace.$root" -v q="'" '
         # A list of strace strings as bash words, each $q...q.
         function words(list) { gsub(/"/, q, list); gsub(q ", " q, q " $" q, list); return "$" list }
-        function array(s) { return substr(s, index(s, "[") + 1, index(s, "]") - index(s, "[") - 1) }
         FNR == 1 { pid = FILENAME; sub(/.*\./, "", pid) }
-        FILENAME == root && /^(clone3?|v?fork)\(/ && !/CLONE_THREAD/ && / = [0-9]+$/ { child[++n] = $NF }
+        FILENAME == root && /^(clone3?|v?fork)\(/ && !/CLONE_THREAD/ && / = [0-9]+$/ { step[++n] = $NF }
         FILENAME == root && /nanosleep\(/ {
             split($0, t, /tv_sec=|, tv_nsec=|}/)
-            pause[++n] = sprintf("%d.%09d", t[2], t[3])
+            step[++n] = sprintf("read -rt %d.%09d _ <> <(:)", t[2], t[3])
         }
+        # execve("FILE", [ARGV...], [ENV...]) = 0: FILE runs with ARGV but argv[0].
         FILENAME != root && !(pid in run) && /^execve\(.* = 0$/ {
+            split($0, part, /\[|\]/)
             file = substr($0, 8, index($0, ",") - 8)
-            args = array($0)
-            env[pid] = array(substr($0, index($0, "]") + 1))
-            sub(/^"[^"]*"(, )?/, "", args)
-            run[pid] = words(file (args == "" ? "" : ", " args))
+            sub(/^"[^"]*"(, )?/, "", part[2])
+            run[pid] = words(file (part[2] == "" ? "" : ", " part[2]))
             shell[pid] = file ~ /\\x2f\\x73\\x68"$/
+            env[pid] = part[4]
         }
         END {
             for (i = 1; i <= n; i++) {
-                if (i in pause) { seconds += pause[i]; continue }
-                shells += shell[child[i]]
-                programs += (child[i] in run)
-                if (!first) first = child[i]
+                if (step[i] ~ /^read/) { body = body step[i] "\n"; continue }
+                processes++
+                shells += shell[step[i]]
+                if (step[i] in run) body = body run[step[i]] "\n"
+                if (!first) first = step[i]
             }
-            printf "# processes %d shell %d other %d pause %g\n", n - length(pause), shells, programs - shells, seconds
-            print "export " words(env[first]) "; unset LD_LIBRARY_PATH"
-            for (i = 1; i <= n; i++)
-                if (i in pause) print "read -rt " pause[i] " _ <> <(:)"
-                else if (child[i] in run) print run[child[i]]
+            printf "# processes %d shell %d\nexport %s; unset LD_LIBRARY_PATH\n%s", processes, shells, words(env[first]), body
         }' "$dir"/trace.*
     rm -r "$dir"
 }
@@ -78,23 +75,6 @@ replay() {
 # The router's configuration: rules, sets, addresses, routes, service tree.
 router_config() {
     router-state | sed '/^## processes/,$d'
-}
-
-# Warns when a replay leaves another router than the word it replays.
-check_replay() {
-    local side word
-    settle stop
-    for side in nimbractl replay; do
-        for word in start stop; do
-            if [[ $side == nimbractl ]]; then nimbractl "$word"; else bash "$WORK/replay.$word"; fi >/dev/null 2>&1
-            awaited "$word"
-            router_config >"$WORK/$side.$word.config"
-        done
-    done
-    for word in start stop; do
-        diff -u "$WORK/nimbractl.$word.config" "$WORK/replay.$word.config" >&2 ||
-            echo "${0##*/}: warning: the replayed $word leaves another router than nimbractl $word" >&2
-    done
 }
 
 main() {
@@ -108,16 +88,23 @@ main() {
         for word in start stop; do
             replay "$word" "${libs[$side]}" >"$WORK/$side.$word"
             awaited "$word"
+            router_config >"$WORK/$word.config"
         done
     done
-    check_replay
+    for word in start stop; do
+        bash "$WORK/replay.$word" >/dev/null 2>&1
+        awaited "$word"
+        router_config | diff -u "$WORK/$word.config" - >&2 ||
+            echo "${0##*/}: warning: the replayed $word leaves another router than nimbractl $word" >&2
+    done
     sed '/^read -rt /d' "$WORK/replay.start" >"$WORK/replay.start-nopause"
 
-    # "# processes N shell S other O ...": own start, own stop, replay start, replay stop
-    awk 'FNR == 1 { n[++i] = $3; sh[i] = $5; o[i] = $7 }
-        END { printf "| processes spawned by `start` / `stop` | `bench/start_stop.sh` | %d (%d + %d) / %d (%d + %d) | " \
-              "its replay: %d / %d | %.2f / %.2f |\n", n[1], sh[1], o[1], n[2], sh[2], o[2], n[3], n[4],
-              n[1] / n[3], n[2] / n[4] }' "$WORK"/{own,replay}.{start,stop}
+    local processes shells reference
+    for word in start stop; do
+        read -r _ _ processes _ shells _ <"$WORK/own.$word"
+        read -r _ _ reference _ <"$WORK/replay.$word"
+        row "processes spawned by \`$word\`" "$processes ($shells through /bin/sh)" "its replay" "$reference"
+    done
     local -a opts=(--runs "$runs" --warmup 1)
     compare "\`start\`" "its replay" "bash $WORK/replay.start" "nimbractl start" "${opts[@]}" --prepare "$SETTLE stop"
     compare "\`start\` without its 1 s pause" "its replay without it" "bash $WORK/replay.start-nopause" \
