@@ -10,8 +10,9 @@
 # shellcheck source=SCRIPTDIR/lib.sh
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
-# The vendor library the replay is recorded with (LD_LIBRARY_PATH): point it
-# at a library without the batch entry point to replay one-by-one commands.
+# The vendor library the replay is recorded with, first in LD_LIBRARY_PATH:
+# another directory here replays the commands another library leads to (one
+# firewall change at a time, say), timed against nimbractl with its own.
 readonly REPLAY_LIBS=$BUILD/lib
 
 runs=${1:-10}
@@ -22,7 +23,7 @@ sandboxed "$@"
 # replay WORD LIBS: what `nimbractl WORD` does itself, with LIBS first in
 # its library path, as a bash script: each process it starts runs the same
 # program with the same arguments, each pause waits as long; the first line
-# counts them. strace logs the tree (one DIR/trace.PID each) until nimbractl
+# counts them; like nimbractl, it ends with status 0. strace logs the tree (one DIR/trace.PID each) until nimbractl
 # exits; what it leaves running then goes on untraced. Strings are
 # hex-escaped (-xx), which bash reads as $'...' words.
 replay() {
@@ -67,7 +68,8 @@ replay() {
                 if (step[i] in run) body = body run[step[i]] "\n"
                 if (!first) first = step[i]
             }
-            printf "# processes %d shell %d\nexport %s; unset LD_LIBRARY_PATH\n%s", processes, shells, words(env[first]), body
+            printf "# processes %d shell %d\nexport %s; unset LD_LIBRARY_PATH\n%sexit 0\n", processes, shells,
+                words(env[first]), body
         }' "$dir"/trace.*
     rm -r "$dir"
 }
