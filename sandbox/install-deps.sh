@@ -12,6 +12,10 @@
 # and says what it fetches and how far it has got.
 set -euo pipefail
 
+# dpkg needs the sbin directories (su without -l leaves them out); apt's
+# summary is read below in its C wording.
+export PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin LC_ALL=C
+
 readonly DEMO=(
     # the build of nimbractl and the vendor library
     g++ make cmake
@@ -116,8 +120,11 @@ started=$SECONDS
 say "refreshing the package lists"
 apt_get update
 
-count=$(apt-get "${INSTALL[@]}" -s "${missing[@]}" | grep -c '^Inst ' || true)
-bytes=$(apt-get "${INSTALL[@]}" -qq --print-uris "${missing[@]}" | awk '{ sum += $3 } END { print sum + 0 }')
+# The plan: apt's summary, then one line per file to fetch: 'URI' FILE SIZE HASH.
+plan=$(apt-get "${INSTALL[@]}" --print-uris "${missing[@]}")
+count="an unknown number of"
+[[ $plan =~ ([0-9]+)\ newly\ installed ]] && count=${BASH_REMATCH[1]}
+bytes=$(awk -v quote="'" 'index($0, quote) == 1 { sum += $3 } END { print sum + 0 }' <<<"$plan")
 say "the $profile profile needs ${missing[*]}: $count packages to install, $((bytes / 1000000)) MB to download"
 apt_get "${INSTALL[@]}" "${missing[@]}"
 say "installed $count packages in $((SECONDS - started)) s"
