@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# The demo. On a fresh Debian machine, as root: installs what it needs,
-# builds nimbractl and runs it on the sandbox router (sandbox/run). There it
+# The demo. On a fresh Debian machine, as root: checks that the machine can
+# host the sandbox router (sandbox/run), installs what the demo needs, builds
+# nimbractl and the vendor library and runs them on the router. There it
 # starts the agent, shows the reports and the rule set, proves with real
 # packets from the LAN client that DNS and web traffic are redirected and a
 # filtered flow is refused, stops the agent and shows the router back as it
@@ -13,16 +14,27 @@ readonly UPSTREAM=198.51.100.2 CLIENT=192.168.1.100
 
 results=()
 
+# phase WHAT CMD...: runs CMD, saying what it does and how long it took.
+phase() {
+    local what=$1 started=$SECONDS
+    shift
+    echo "demo.sh: $what ..."
+    "$@"
+    echo "demo.sh: $what: done in $((SECONDS - started)) s"
+}
+
+configure() {
+    cmake --preset demo >/dev/null
+}
+
 build_and_enter() {
-    if ((EUID != 0)); then
-        echo "demo.sh: run me as root (the sandbox router needs namespaces)" >&2
-        exit 1
-    fi
     cd "$REPO"
-    sandbox/install-deps.sh
-    cmake --preset default >/dev/null
-    cmake --build --preset default -j "$(nproc)"
-    exec sandbox/run "$REPO/sandbox/demo.sh" --inside
+    # Before minutes of installing and building: can this machine host it?
+    sandbox/run --check
+    phase "installing the packages the demo needs" sandbox/install-deps.sh demo
+    phase "configuring the build" configure
+    phase "building nimbractl and the vendor library" cmake --build --preset demo -j "$(nproc)"
+    NIMBRA_BIN=$REPO/build/demo/bin/nimbractl exec sandbox/run "$REPO/sandbox/demo.sh" --inside
 }
 
 bold() {
@@ -146,6 +158,7 @@ demo() {
     heading "nimbractl start"
     show nimbractl start
     # Give the services a moment to record something for status.
+    echo "(waiting up to 15 s for the ten services and the cloud connection)"
     wait_until 15 agent_running || true
     sleep 2
 
@@ -188,7 +201,7 @@ demo() {
         bold "DEMO FAILED"
         return 1
     fi
-    bold "DEMO PASSED: all ${#results[@]} proofs hold"
+    bold "DEMO PASSED: all ${#results[@]} proofs hold (the demo on the router took $SECONDS s)"
 }
 
 if [[ ${1-} == --inside ]]; then
