@@ -4,16 +4,18 @@
 # itself are counted, and what they run becomes a bash script (same programs,
 # same arguments, same environment, start's pause where it sleeps). hyperfine
 # then times each word against its replay, and start without its one-second
-# pause (bench/nosleep.c) against the replay without it.
+# pause (bench/nosleep.c) against the replay without it, and nimbra-repair
+# of a running agent against restart.
 #
 #   bench/start_stop.sh [RUNS]       (as root; default 10 runs each)
 # shellcheck source=SCRIPTDIR/lib.sh
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
 # The vendor library the replay is recorded with, first in LD_LIBRARY_PATH:
-# another directory here replays the commands another library leads to (one
-# firewall change at a time, say), timed against nimbractl with its own.
-readonly REPLAY_LIBS=$BUILD/lib
+# the reference library without its batch entry point, so that the replay
+# is the one-change-at-a-time sequence, timed against nimbractl with the
+# whole reference library.
+readonly REPLAY_LIBS=$BUILD/lib/literal
 
 runs=${1:-10}
 [[ $runs =~ ^[1-9][0-9]*$ ]] || bench_die "usage: bench/start_stop.sh [RUNS]"
@@ -112,6 +114,8 @@ main() {
     compare "\`start\` without its 1 s pause" "its replay without it" "bash $WORK/replay.start-nopause" \
         "env LD_PRELOAD=$BUILD/lib/libbench_nosleep.so nimbractl start" "${opts[@]}" --prepare "$SETTLE stop"
     compare "\`stop\`" "its replay" "bash $WORK/replay.stop" "nimbractl stop" "${opts[@]}" --prepare "$SETTLE start"
+    compare "\`nimbra-repair\` of a running agent" "\`restart\`" "nimbractl restart" "nimbra-repair" "${opts[@]}" \
+        --prepare "$SETTLE start"
     context
 }
 
