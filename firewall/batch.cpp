@@ -32,8 +32,8 @@ struct batch {
     bool open;
     change *changes;
     size_t count, capacity;
-    // The kernel's listing of each table as it was when the batch first
-    // needed it; nullptr until then.
+    // The kernel's listing of each table, in "-S" form, as it was when the
+    // batch first needed the family; nullptr until then.
     char *listings[2][kTableCount];
 };
 
@@ -47,25 +47,43 @@ int table_index(const char *table) {
     return -1;
 }
 
-// The whole output of a command, or "" when it cannot be read.
-char *read_output(const char *command) {
-    char *text = nullptr;
-    size_t size = 0;
-    FILE *out = open_memstream(&text, &size);
-    FILE *in = open_command(command);
-    if (in) {
-        char piece[512];
-        size_t n;
-        while ((n = fread(piece, 1, sizeof(piece), in)) > 0) fwrite(piece, 1, n, out);
-        close_command(in);
+// Each table of the family as "iptables -t TABLE -S" would list it ("-P",
+// "-N" and "-A" lines), from one "iptables-save" instead of a listing per
+// table. A table the save does not show is empty.
+void load_family(ip_family family) {
+    FILE *tables[kTableCount];
+    size_t sizes[kTableCount];
+    for (size_t t = 0; t < kTableCount; ++t)
+        tables[t] = open_memstream(&g_batch.listings[family][t], &sizes[t]);
+    FILE *in = open_command(family == FAMILY_IPV6 ? "ip6tables-save" : "iptables-save");
+    char *line = nullptr;
+    size_t capacity = 0;
+    int table = -1;
+    while (in && getline(&line, &capacity, in) > 0) {
+        line[strcspn(line, "\n")] = '\0';
+        FILE *out = table >= 0 ? tables[table] : nullptr;
+        if (line[0] == '*') {
+            table = table_index(line + 1);
+        } else if (out && line[0] == ':') {
+            // ":CHAIN POLICY [packets:bytes]"; "-" is a user chain's policy.
+            char chain[64], policy[32];
+            if (sscanf(line + 1, "%63s %31s", chain, policy) != 2) continue;
+            if (strcmp(policy, "-") == 0)
+                fprintf(out, "-N %s\n", chain);
+            else
+                fprintf(out, "-P %s %s\n", chain, policy);
+        } else if (out && strncmp(line, "-A ", 3) == 0) {
+            fprintf(out, "%s\n", line);
+        }
     }
-    fclose(out);
-    return text;
+    free(line);
+    if (in) close_command(in);
+    for (FILE *out : tables) fclose(out);
 }
 
 const char *listing_of(ip_family family, size_t table) {
-    char *&listing = g_batch.listings[family][table];
-    if (!listing) listing = read_output(kListings[family][table]);
+    if (!g_batch.listings[family][0]) load_family(family);
+    const char *listing = g_batch.listings[family][table];
     return listing ? listing : "";
 }
 

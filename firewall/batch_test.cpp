@@ -12,7 +12,8 @@ protected:
     void SetUp() override {
         agent_test::SetUp();
         set_vendor_iptables_batch(fake_iptables_batch);
-        recorder.output["iptables -S"] = "-P FORWARD ACCEPT\n-N A\n-N AB\n-A FORWARD -j A\n-A A -j DROP\n";
+        recorder.output["iptables-save"] = "# saved\n*filter\n:FORWARD ACCEPT [1:2]\n:A - [0:0]\n:AB - [0:0]\n"
+                                           "-A FORWARD -j A\n-A A -j DROP\nCOMMIT\n*nat\n:PREROUTING ACCEPT [0:0]\nCOMMIT\n";
     }
     // Each change of the table in a batch, then the commit.
     int apply(std::initializer_list<std::array<const char *, 4>> changes) {
@@ -47,7 +48,7 @@ TEST_F(firewall_batch, leaves_out_what_would_fail_and_commits_the_rest_at_once) 
     EXPECT_TRUE(fake_vendor().iptables_calls.empty());
     // Every change is echoed, as without a batch.
     EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 10);
-    EXPECT_EQ(events_with("popen: "), (std::vector<std::string>{"iptables -S", "iptables -t nat -S"}));
+    EXPECT_EQ(events_with("popen: "), std::vector<std::string>{"iptables-save"});
 }
 
 TEST_F(firewall_batch, listings_show_what_the_batch_will_leave) {
@@ -75,7 +76,7 @@ TEST_F(firewall_batch, listings_show_what_the_batch_will_leave) {
 TEST_F(firewall_batch, refused_batch_is_applied_change_by_change) {
     fake_vendor().batch_result = -1;
     EXPECT_EQ(capture([&] { return apply({{"filter", "-F", "A", nullptr}, {"filter", "-A", "A", "-j ACCEPT"}}); }), -1);
-    EXPECT_EQ(event_sequence(true), "?iptables -S, filter -F A, filter -A A -j ACCEPT");
+    EXPECT_EQ(event_sequence(true), "?iptables-save, filter -F A, filter -A A -j ACCEPT");
     EXPECT_EQ(err, "The iptables batch was refused; applying its changes one at a time\n");
 }
 

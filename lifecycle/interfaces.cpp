@@ -1,6 +1,7 @@
 #include "lifecycle/interfaces.h"
 
 #include <errno.h>
+#include <net/if.h>
 #include <netinet/in.h>
 #include <stdio.h>
 #include <string.h>
@@ -20,7 +21,6 @@ const char kSysClassNet[] = "/sys/class/net";
 // Added with the prefix length that stop removes it with, so the kernel
 // really lets it go.
 const char kRedirectIpv6WithPrefix[] = "fd22:9464:dfb8::1/64";
-const char kRedirectIpv4WithPrefix[] = "inet 10.123.234.1/24 ";
 
 // "xx:xx:xx:xx:xx:xx"
 constexpr size_t kMacLength = 17;
@@ -46,6 +46,14 @@ int record_mac(const char *sys_class_net, const char *ifname) {
 
 // "224.0.0.0/3 dev " and an interface name of up to 45 characters.
 constexpr size_t kRouteNeedleSize = 62;
+
+// The alias label answers the address query like an interface of its own.
+bool has_redirect_alias(const char *ifname) {
+    char alias[IFNAMSIZ + 2];
+    snprintf(alias, sizeof(alias), "%s:0", ifname);
+    char address[INET_ADDRSTRLEN];
+    return get_iface_ipv4(alias, address, sizeof(address)) == 0 && strcmp(address, kRedirectIpv4) == 0;
+}
 
 // Start leaves a failed command to the tool's own message.
 int named_failure(bool repair, const char *address, const char *ifname) {
@@ -110,8 +118,7 @@ int init_interfaces_in(const char *sys_class_net) {
 int add_redirect_addresses(const char *ifname, bool repair) {
     char command[128];
     int result = 0;
-    snprintf(command, sizeof(command), "ip -4 addr show dev %s", ifname);
-    if (!repair || !command_output_contains(command, kRedirectIpv4WithPrefix)) {
+    if (!repair || !has_redirect_alias(ifname)) {
         if (run_shellf("ifconfig %s:0 %s netmask 255.255.255.0", ifname, kRedirectIpv4) != 0)
             result = named_failure(repair, kRedirectIpv4, ifname);
     }
