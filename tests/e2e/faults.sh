@@ -9,8 +9,7 @@
 source "$(dirname "$0")/lib.sh"
 
 readonly FARM=$WORK/bin HELD=$WORK/held DUMMY=dum0
-mkdir -p "$FARM" "$HELD"
-cp "$NIMBRA_CONFIG" "$WORK/config.ini"
+mkdir -p "$FARM" "$HELD" && cp "$NIMBRA_CONFIG" "$WORK/config.ini"
 # Every program on PATH as one link in FARM, earlier directories winning, so
 # that a row can take one away from both the shell and the vendor library.
 IFS=: read -r -a path_dirs <<<"$PATH"
@@ -62,10 +61,7 @@ vanish_on() {
 started() { test -e "$STATUS_DIR/nimbra_running" && test -d /var/service; }
 refused() { ! test -e "$STATUS_DIR/nimbra_running" && ! test -e "$STATUS_DIR/nimbra_starting" && ! test -e /var/service; }
 # The agent's install, data and configuration, by content.
-protected() {
-    find "$ROOT_DIR" "$DATA_DIR" "$NIMBRA_CONFIG" -printf '%p %y %l\n' | sort
-    find "$ROOT_DIR" "$DATA_DIR" "$NIMBRA_CONFIG" -type f -print0 | sort -z | xargs -0 md5sum
-}
+protected() { find "$ROOT_DIR" "$DATA_DIR" "$NIMBRA_CONFIG" -printf '%p %y %l\n' -type f -exec md5sum {} + | sort; }
 
 # After each row: the fault undone, stop brings everything back.
 after_row() {

@@ -22,12 +22,7 @@ rules() {
     local table
     for table in filter nat mangle; do iptables -w -t $table -S && ip6tables -w -t $table -S; done
 }
-flush() {
-    local tool table
-    for tool in iptables ip6tables; do
-        for table in filter nat mangle; do "$tool" -w -t $table -F && "$tool" -w -t $table -X; done
-    done
-}
+flush() { local tables=$'*filter\nCOMMIT\n*nat\nCOMMIT\n*mangle\nCOMMIT'; iptables-restore <<<"$tables" && ip6tables-restore <<<"$tables"; }
 running() { [[ $(nimbractl status -j) == *'"nimbra-running":"true"'* ]]; }
 
 run_rows \
