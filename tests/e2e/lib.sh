@@ -1,159 +1,144 @@
-# Checks shared by the end-to-end tests (and the demo). A test runs inside
-# the sandbox router (sandbox/run), sources this file, makes its checks and
-# ends with `finish`, whose status is the test's: 0 when every check passed.
+# The end-to-end runner. A scenario script sources this file, lists its rows
+# and hands them to run_rows; it runs in a sandbox router of its own, against
+# the built nimbractl and the real kernel, iptables, ipset, runit and dnsmasq.
+# The demo sources it too, for the helpers and the agent's paths.
+#
+# A row is six fields separated by " | ":
+#     what | setup | command | exit | pattern | check
+# setup and check are shell code run in the runner's shell (rows share state);
+# command is "nimbractl [WORD...]", run from /var/tmp under a 60 s timeout
+# with the environment in ROW_ENV (NAME=VALUE words a setup may set);
+# exit is its status; pattern an extended regex that its stdout or stderr
+# must match; check must succeed. "-": none. A scenario may define
+# after_row, a check run after each row.
+# NIMBRA_E2E_MEMCHECK=1 runs every row's command under valgrind's memcheck:
+# no invalid access, no uninitialised value used, no leak, no descriptor left.
 # shellcheck shell=bash
-# shellcheck disable=SC2034  # the constants and OUT/ERR/STATUS are for the tests
 
 set -euo pipefail
 
-if [[ ${SANDBOX_ROUTER:-} != 1 ]]; then
-    echo "${0##*/}: run me inside the sandbox router: sandbox/run $0" >&2
-    exit 2
-fi
+# The one place that enters the sandbox router (77: this machine cannot host
+# it, which CTest reports as a skip).
+if [[ ${SANDBOX_ROUTER:-} != 1 ]]; then exec "$(dirname "${BASH_SOURCE[0]}")/../../sandbox/run" "$0" "$@"; fi
 
 # The sandbox's agent install and configuration (sandbox/run).
-readonly ROOT_DIR=/var/nimbra/agent/shares/usr/bin/
-readonly RAM_DIR=/var/nimbra/ram
-readonly DATA_DIR=/var/nimbra/data
-readonly LOG_DIR=/var/nimbra/log
-readonly STATUS_DIR=$RAM_DIR/status
-readonly AGENT_SERVICES=(apid configd dnsmasq ipaddr_manager iplistd ipsetd pingpongd rclient
-    timetracker webd)
-readonly AGENT_SETS=(whitelist-net whitelist-ip filtered torlist unmanaged dnsallow managedlist
-    whitelist-ip6 filteredv6 torlistv6 unmanagedv6 dnsallowv6 managedlistv6)
-
+# shellcheck disable=SC2034  # for the scenarios
+readonly ROOT_DIR=/var/nimbra/agent/shares/usr/bin/ RAM_DIR=/var/nimbra/ram DATA_DIR=/var/nimbra/data \
+    LOG_DIR=/var/nimbra/log STATUS_DIR=/var/nimbra/ram/status
 WORK=$(mktemp -d)
 readonly WORK
-# A sanitized build writes its reports here (tests/e2e/CMakeLists.txt).
-if [[ -n ${NIMBRA_SANITIZER_LOGS:-} ]]; then
-    rm -rf "$NIMBRA_SANITIZER_LOGS"
-    mkdir -p "$NIMBRA_SANITIZER_LOGS"
-fi
-checks=0
-failures=0
+# A sanitized build writes its reports here (CMakeLists.txt).
+if [[ -n ${NIMBRA_SANITIZER_LOGS:-} ]]; then rm -rf "$NIMBRA_SANITIZER_LOGS" && mkdir -p "$NIMBRA_SANITIZER_LOGS"; fi
+checks=0 failures=0 ROW_ENV=()
 
-pass() {
-    checks=$((checks + 1))
-    echo "ok   $1"
-}
-
+pass() { checks=$((checks + 1)) && echo "ok   $1"; }
 fail() {
-    checks=$((checks + 1))
-    failures=$((failures + 1))
+    checks=$((checks + 1)) failures=$((failures + 1))
     echo "FAIL $1"
-    shift
-    local line
-    for line in "$@"; do printf '       %s\n' "$line"; done
+    [[ $# -lt 2 ]] || printf '       %s\n' "${@:2}"
 }
-
-# expect_eq WHAT EXPECTED ACTUAL
-expect_eq() {
-    if [[ $2 == "$3" ]]; then pass "$1"; else fail "$1" "expected: $2" "actual:   $3"; fi
-}
-
-# expect_contains WHAT TEXT NEEDLE: NEEDLE is a substring of TEXT.
-expect_contains() {
-    if [[ $2 == *"$3"* ]]; then pass "$1"; else fail "$1" "missing: $3" "in: ${2:0:2000}"; fi
-}
-
-expect_not_contains() {
-    if [[ $2 != *"$3"* ]]; then pass "$1"; else fail "$1" "unexpected: $3"; fi
-}
-
-# expect_json WHAT JSON FILTER: JSON parses and jq's FILTER yields true.
-expect_json() {
-    if jq -e "$3" <<<"$2" >/dev/null 2>&1; then pass "$1"; else fail "$1" "jq: $3" "json: $2"; fi
-}
-
-# expect_true WHAT CMD...: CMD succeeds.
-expect_true() {
-    local what=$1
-    shift
-    if "$@"; then pass "$what"; else fail "$what" "failed: $*"; fi
-}
-
-expect_false() {
-    local what=$1
-    shift
-    if "$@"; then fail "$what" "succeeded: $*"; else pass "$what"; fi
-}
+expect_eq() { if [[ $2 == "$3" ]]; then pass "$1"; else fail "$1" "expected: $2" "actual:   $3"; fi; }
 
 # wait_until SECONDS CMD...: polls CMD until it succeeds; 1 on timeout.
 wait_until() {
     local deadline=$((SECONDS + $1))
-    shift
-    until "$@"; do
-        ((SECONDS < deadline)) || return 1
-        sleep 0.2
-    done
+    until "${@:2}"; do ((SECONDS < deadline)) || return 1 && sleep 0.2; done
 }
+eventually() { wait_until 20 "$@"; }
 
-# nimbra ARGS...: runs nimbractl, leaving its streams in OUT and ERR and its
-# exit status in STATUS. Files, not pipes: start leaves background scripts
-# holding its standard output.
-nimbra() {
-    STATUS=0
-    nimbractl "$@" >"$WORK/out" 2>"$WORK/err" || STATUS=$?
-    OUT=$(<"$WORK/out")
-    ERR=$(<"$WORK/err")
-}
+# What the last row's command printed: says ERE (either stream), json FILTER.
+says() { grep -qaE -- "$1" "$WORK/out" "$WORK/err"; }
+json() { jq -e "$1" "$WORK/out" >/dev/null 2>&1; }
 
 # The router's state (sandbox/bin/router-state) without chain declarations:
-# stop leaves the agent's chains in place, empty (expect_agent_chains_empty).
-# No pipe: its other end would show up in the process list.
-snapshot() {
-    router-state >"$WORK/state.raw"
-    grep -v '^-N ' "$WORK/state.raw"
-}
+# stop leaves the agent's chains in place, empty. No pipe: its other end
+# would show up in the process list.
+snapshot() { router-state >"$WORK/state.raw" && grep -v '^-N ' "$WORK/state.raw"; }
 
-# expect_same_state WHAT BEFORE_FILE: the router is as BEFORE_FILE recorded.
-# A difference must last 5 s to count: a short-lived process of the agent's
-# daemons (a stub between two sleeps, a script being run) is not a change.
-expect_same_state() {
-    local now=$WORK/state.now deadline=$((SECONDS + 5))
-    until snapshot >"$now" && diff -u "$2" "$now" >"$WORK/state.diff"; do
-        if ((SECONDS >= deadline)); then
-            mapfile -t lines <"$WORK/state.diff"
-            fail "$1" "${lines[@]}"
-            return
-        fi
-        sleep 0.3
+# same_state FILE: the router is as FILE recorded. A difference must last
+# 5 s to count: a stub daemon between two sleeps is not a change.
+same_state() {
+    local deadline=$((SECONDS + 5))
+    until snapshot >"$WORK/state.now" && diff -u "$1" "$WORK/state.now" >"$WORK/state.diff"; do
+        ((SECONDS < deadline)) || { cat "$WORK/state.diff" && return 1; } && sleep 0.3
     done
-    pass "$1"
 }
 
 # The rules in the agent's chains, in both families and every table.
-agent_rules() {
-    local tool table
-    for tool in iptables ip6tables; do
-        for table in filter nat mangle; do
-            "$tool" -w -t "$table" -S | grep -E '^-A (NIMBRA_[A-Z_]*|UNMANAGED|PAUSE|FILTERED) ' || true
-        done
-    done
-}
-
-expect_agent_chains_empty() {
-    expect_eq "$1: agent chains empty" "" "$(agent_rules)"
-}
+agent_rules() { { iptables-save && ip6tables-save; } | grep -E '^-A (NIMBRA_[A-Z_]*|UNMANAGED|PAUSE|FILTERED) ' || true; }
 
 agent_processes_gone() {
     local name
-    for name in runsvdir runsv svlogd stubd dnsmasq openssl; do
-        ! pgrep -x "$name" >/dev/null || return 1
-    done
+    for name in runsvdir runsv svlogd stubd dnsmasq openssl; do ! pgrep -x "$name" >/dev/null || return; done
+}
+# Every agent process ends; those left are shown if not.
+agent_processes_end() { eventually agent_processes_gone || { pgrep -af 'runsv|svlogd|stubd|dnsmasq|openssl' && false; }; }
+all_services_run() { [[ $("$ROOT_DIR/sv" status /var/service/* 2>/dev/null | grep -c '^run: ') == 10 ]]; }
+
+# The row's command, leaving its streams in $WORK/out and $WORK/err.
+run_command() {
+    [[ $1 == nimbractl ]] || { fail "not a nimbractl command: $*" && return; }
+    local runner=(timeout 60 nimbractl) log=$WORK/memcheck.log
+    # The real file, not the sandbox's link to it: $ORIGIN/../lib must resolve.
+    # shellcheck disable=SC2054  # the commas are valgrind's
+    [[ ${NIMBRA_E2E_MEMCHECK:-} != 1 ]] || runner=(timeout 600 valgrind -q --error-exitcode=99
+        --leak-check=full --show-leak-kinds=definite,indirect,possible --track-fds=yes
+        --errors-for-leak-kinds=definite,indirect,possible --log-file="$log" "$(realpath "$(command -v nimbractl)")")
+    STATUS=0
+    (cd /var/tmp && env "${ROW_ENV[@]}" "${runner[@]}" "${@:2}") >"$WORK/out" 2>"$WORK/err" || STATUS=$?
+    [[ -e $log ]] || return 0
+    # --track-fds also lists what the runner handed down; only a descriptor
+    # that nimbractl opened itself (shown with where) is a leak.
+    awk '/FILE DESCRIPTORS:|^==[0-9]+== *$/ { next }
+        /Open file descriptor/ { header = $0; getline; if (/inherited from parent/) next; print header }
+        { print }' "$log" >"$WORK/memcheck.report" && rm "$log"
+    [[ ! -s $WORK/memcheck.report && $STATUS != 99 ]] || fail "memcheck: $*" "$(<"$WORK/memcheck.report")"
 }
 
-# The supervision report lists all ten services as running.
-all_services_run() {
-    [[ $("$ROOT_DIR/sv" status /var/service/* 2>/dev/null | grep -c '^run: ') == "${#AGENT_SERVICES[@]}" ]]
+# Progress every 10 s for whoever watches a long test: on the terminal when
+# there is one (CTest shows a test's output only when it ends), else stderr.
+start_ticker() {
+    mkfifo "$WORK/tick"
+    (
+        exec 3<>"$WORK/tick" 4>&2
+        { : >/dev/tty; } 2>/dev/null && exec 4>/dev/tty
+        until read -rt 10 -u 3 _; do
+            read -r doing <"$WORK/doing" || true
+            printf '%s: %d s, %s\n' "$TEST_NAME" "$SECONDS" "$doing" >&4
+        done
+    ) &
+    TICKER=$!
+}
+
+check() { if eval "$2"; then pass "$1"; else fail "$1"; fi; }
+
+run_rows() {
+    local row n=0 what setup command status pattern check
+    TEST_NAME=e2e.$(basename "$0" .sh)${NIMBRA_E2E_MEMCHECK:+ (memcheck)}
+    start_ticker
+    for row; do
+        n=$((n + 1))
+        IFS=$'\x1f' read -r what setup command status pattern check <<<"${row// | /$'\x1f'}"
+        echo "row $n of $#: $what" >"$WORK/doing"
+        ROW_ENV=()
+        [[ $setup == - ]] || eval "$setup" || fail "$what: setup" "$setup"
+        if [[ $command != - ]]; then
+            # shellcheck disable=SC2086  # the words are the arguments
+            run_command $command
+            [[ $status == - ]] || expect_eq "$what: $command exits $status" "$status" "$STATUS"
+        fi
+        # Background scripts of start may print a moment later.
+        [[ $pattern == - ]] || if wait_until 5 says "$pattern"; then pass "$what: prints $pattern"
+        else fail "$what: prints $pattern" "$(head -c 2000 "$WORK/out" "$WORK/err")"; fi
+        [[ $check == - ]] || check "$what: $check" "$check"
+        ! declare -F after_row >/dev/null || check "$what: then after_row" after_row
+    done
+    echo >"$WORK/tick"
+    wait "$TICKER"
 }
 
 finish() {
-    if [[ -n ${NIMBRA_SANITIZER_LOGS:-} ]]; then
-        local reports
-        reports=$(cat "$NIMBRA_SANITIZER_LOGS"/* 2>/dev/null || true)
-        expect_eq "no sanitizer report" "" "${reports:0:4000}"
-    fi
+    [[ -z ${NIMBRA_SANITIZER_LOGS:-} ]] || check "no sanitizer report" "! cat \"\$NIMBRA_SANITIZER_LOGS\"/* 2>/dev/null | grep ."
     rm -rf "$WORK"
     echo "${0##*/}: $((checks - failures)) of $checks checks passed"
     ((failures == 0))

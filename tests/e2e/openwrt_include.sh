@@ -1,14 +1,12 @@
 #!/usr/bin/env bash
-# The OpenWrt firewall include on the sandbox router, sourced by busybox ash
-# as fw3 does: a stopped agent is never started, a firewall rebuild that
-# keeps the agent's filter restarts nothing, one that flushed it gets the
-# same rule set back.
+# The OpenWrt firewall include, sourced by busybox ash as fw3 does: a stopped
+# agent is never started, a firewall rebuild that kept the agent's filter
+# restarts nothing, one that flushed it gets the same rule set back.
 # shellcheck source=lib.sh
 source "$(dirname "$0")/lib.sh"
 
 INCLUDE=$(realpath "$(dirname "$0")/../../packaging/openwrt/files/firewall.include")
 readonly INCLUDE
-
 # The include calls /usr/sbin/nimbractl and logs through logger: both are
 # put in place in this private mount namespace only.
 mkdir -p "$WORK/sbin" "$WORK/bin"
@@ -19,46 +17,17 @@ printf '#!/bin/sh\nshift 2\n{ [ $# -gt 0 ] && echo "$*"; cat; } >>%s\n' "$WORK/l
 chmod +x "$WORK/bin/logger"
 export PATH=$WORK/bin:$PATH
 
+include() { : >"$WORK/log" && /bin/sh -c '. "$1"' sh "$INCLUDE" </dev/null; }
 rules() {
-    local tool table
-    for tool in iptables ip6tables; do
-        for table in filter nat mangle; do "$tool" -w -t "$table" -S; done
-    done
+    local table
+    for table in filter nat mangle; do iptables -w -t $table -S && ip6tables -w -t $table -S; done
 }
-flush_firewall() {
-    local tool table
-    for tool in iptables ip6tables; do
-        for table in filter nat mangle; do "$tool" -w -t "$table" -F && "$tool" -w -t "$table" -X; done
-    done
-}
-run_include() {
-    : >"$WORK/log"
-    /bin/sh -c '. "$1"' sh "$INCLUDE" </dev/null
-}
+flush() { local tables=$'*filter\nCOMMIT\n*nat\nCOMMIT\n*mangle\nCOMMIT'; iptables-restore <<<"$tables" && ip6tables-restore <<<"$tables"; }
 running() { [[ $(nimbractl status -j) == *'"nimbra-running":"true"'* ]]; }
 
-before=$(rules)
-run_include
-expect_eq "stopped: nothing logged" "" "$(<"$WORK/log")"
-expect_false "stopped: agent not started" running
-expect_eq "stopped: rules untouched" "$before" "$(rules)"
-
-nimbra start
-wait_until 15 all_services_run || true
-started=$(rules)
-runsvdir_pid=$(pgrep -x runsvdir)
-run_include
-expect_eq "filter in place: nothing logged" "" "$(<"$WORK/log")"
-expect_eq "filter in place: agent not restarted" "$runsvdir_pid" "$(pgrep -x runsvdir)"
-
-flush_firewall
-run_include
-expect_contains "flushed: restart logged" "$(<"$WORK/log")" "firewall rebuilt"
-expect_true "flushed: agent running" running
-expect_eq "flushed: rule set as after start" "$started" "$(rules)"
-
-nimbra stop
-run_include
-expect_false "after stop: agent not started" running
-
+run_rows \
+    "agent stopped | rules >$WORK/before && include | - | - | - | ! test -s $WORK/log && ! running && diff $WORK/before <(rules)" \
+    "filter in place | nimbractl start >/dev/null && eventually all_services_run && rules >$WORK/started && pgrep -x runsvdir >$WORK/runsvdir && include | - | - | - | ! test -s $WORK/log && [[ \$(pgrep -x runsvdir) == \$(<$WORK/runsvdir) ]]" \
+    "filter flushed | flush && include | - | - | - | grep -q 'firewall rebuilt' $WORK/log && running && diff $WORK/started <(rules)" \
+    "after stop | nimbractl stop >/dev/null && include | - | - | - | ! running"
 finish
