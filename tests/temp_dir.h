@@ -1,5 +1,4 @@
-// Temporary trees for tests: header only, so that every test binary can use
-// it whatever product code it links.
+// Temporary trees, header only so that every test binary can use them.
 #ifndef NIMBRA_TESTS_TEMP_DIR_H
 #define NIMBRA_TESTS_TEMP_DIR_H
 
@@ -8,21 +7,20 @@
 #include <filesystem>
 #include <fstream>
 #include <initializer_list>
-#include <sstream>
+#include <iterator>
 #include <string>
 
 // A fresh directory under /tmp, removed with everything in it at the end.
 struct temp_dir {
     temp_dir() {
         char pattern[] = "/tmp/nimbra_test.XXXXXX";
-        if (mkdtemp(pattern)) path = pattern;
+        if (!mkdtemp(pattern)) abort();  // never a path below ""
+        path = pattern;
     }
     ~temp_dir() {
         std::error_code ignored;
-        if (!path.empty()) std::filesystem::remove_all(path, ignored);
+        std::filesystem::remove_all(path, ignored);
     }
-    temp_dir(const temp_dir &) = delete;
-    temp_dir &operator=(const temp_dir &) = delete;
     std::string operator/(const std::string &name) const { return path + "/" + name; }
     std::string path;
 };
@@ -39,9 +37,8 @@ inline void write_text(const std::string &path, const std::string &text) {
 }
 
 inline std::string read_text(const std::string &path) {
-    std::stringstream text;
-    text << std::ifstream(path, std::ios::binary).rdbuf();
-    return text.str();
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 #endif

@@ -1,41 +1,44 @@
 #include "util/files.h"
 
+#include <errno.h>
 #include <gtest/gtest.h>
 #include <string.h>
 #include <sys/stat.h>
 
-#include "tests/test_support.h"
+#include "tests/temp_dir.h"
 #include "util/process.h"
 
 namespace {
 
-TEST(read_file, cuts_to_buffer_and_reports_errors) {
+TEST(files, read_cuts_to_the_buffer_and_write_replaces_what_touch_keeps) {
     temp_dir dir;
-    write_text(dir / "f", std::string(100, 'x'));
+    const std::string path = dir / "f";
+    write_text(path, std::string(100, 'x'));
     char buffer[64];
-    EXPECT_EQ(read_file((dir / "f").c_str(), buffer, sizeof(buffer)), 63);
+    EXPECT_EQ(read_file(path.c_str(), buffer, sizeof(buffer)), 63);
     EXPECT_EQ(strlen(buffer), 63u);
-    EXPECT_EQ(read_file((dir / "missing").c_str(), buffer, sizeof(buffer)), -5);
-    EXPECT_EQ(read_file(nullptr, buffer, sizeof(buffer)), -22);
-    EXPECT_EQ(read_file((dir / "f").c_str(), buffer, 0), -22);
+    EXPECT_EQ(read_file((dir / "missing").c_str(), buffer, sizeof(buffer)), -EIO);
+    EXPECT_EQ(read_file(path.c_str(), buffer, 0), -EINVAL);
     // A FIFO without a writer reads as empty instead of blocking.
     ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0644), 0);
     EXPECT_EQ(read_file((dir / "fifo").c_str(), buffer, sizeof(buffer)), 0);
-}
-
-TEST(touch_and_write, touch_keeps_what_write_replaces) {
-    temp_dir dir;
-    const std::string path = dir / "f";
-    write_text(path, "a much longer earlier text");
     EXPECT_EQ(touch_file(path.c_str()), 0);
-    EXPECT_EQ(read_text(path), "a much longer earlier text");
+    EXPECT_EQ(read_text(path), std::string(100, 'x'));
+    EXPECT_EQ(write_file_string(path.c_str(), "short"), 5);
+    EXPECT_EQ(read_text(path), "short");
     EXPECT_EQ(touch_file((dir / "new").c_str()), 0);
     EXPECT_EQ(file_exists((dir / "new").c_str()), 1);
     EXPECT_EQ(touch_file((dir / "no/such/dir").c_str()), -1);
-    EXPECT_EQ(write_file_string(path.c_str(), "short"), 5);
-    EXPECT_EQ(read_text(path), "short");
-    EXPECT_EQ(write_file_string((dir / "no/dir").c_str(), "x"), -5);
-    EXPECT_EQ(write_file(nullptr, "x", 1), -22);
+    EXPECT_EQ(write_file_string((dir / "no/dir").c_str(), "x"), -EIO);
+}
+
+TEST(mkdir_recursive, creates_missing_levels) {
+    temp_dir dir;
+    EXPECT_EQ(mkdir_recursive((dir / "a/b/c/").c_str(), 0755), 0);
+    EXPECT_EQ(is_directory((dir / "a/b/c").c_str()), 1);
+    EXPECT_EQ(mkdir_recursive((dir / "a/b/c").c_str(), 0755), -1);
+    EXPECT_EQ(mkdir_recursive("", 0755), -1);
+    EXPECT_EQ(mkdir_recursive(nullptr, 0755), -EINVAL);
 }
 
 TEST(command_output_contains, searches_each_511_character_read) {
