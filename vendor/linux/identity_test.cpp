@@ -15,10 +15,8 @@ const char kOsRelease[] = "/etc/os-release";
 // on boards, DMI on PCs, os-release on OpenWrt, the machine id for a serial.
 TEST(read_identity, takes_each_field_from_its_first_source_with_a_value) {
     const std::string cut(127, 'v');
-    const struct {
-        std::map<std::string, std::string> files;
-        const char *fields[kIdentityFields];  // nullptr: none
-    } cases[] = {
+    // nullptr: none
+    const struct { std::map<std::string, std::string> files; const char *fields[kIdentityFields]; } cases[] = {
         {{}, {}},
         {{{kOsRelease, "NAME=\"OpenWrt\"\nVERSION_ID=\"23.05.2\"\nOPENWRT_DEVICE_MANUFACTURER='Acme Inc'\n"
                        "OPENWRT_DEVICE_PRODUCT=R7 \t\r\nOPENWRT_DEVICE_REVISION=\"v2'\n"}},
