@@ -18,13 +18,11 @@ int recorded_run(const char *command) {
     return 0;
 }
 
-// Scripted output is served from a temporary file, so fclose closes it.
+// The scripted text is read in place; fclose closes the stream.
 FILE *recorded_open(const char *command) {
     test_events().push_back(std::string("popen: ") + command);
-    FILE *stream = tmpfile();
-    fputs(g_recorder->output[command].c_str(), stream);
-    rewind(stream);
-    return stream;
+    std::string &text = g_recorder->output[command];
+    return fmemopen(&text[0], text.size(), "r");
 }
 
 const process_runner kRecorder = {recorded_run, recorded_open, fclose};
@@ -76,7 +74,7 @@ process_recorder::~process_recorder() {
 
 bool process_recorder::ran(const std::string &command) const {
     const std::vector<std::string> commands = runs();
-    return std::find(commands.begin(), commands.end(), command) != commands.end();
+    return std::count(commands.begin(), commands.end(), command) > 0;
 }
 
 void use_config(const temp_dir &dir, const std::string &text) {

@@ -9,7 +9,7 @@ namespace {
 
 // Each case also checks that nothing is written at or past the capacity.
 TEST(json_add_string, edits_the_object_in_place) {
-    // nullptr: refused (-1), before left as it was
+    // after nullptr: refused (-1), before left as it was.
     const struct { const char *before; int capacity; const char *key, *value; const char *after; } cases[] = {
         {"", 10, "k", "v", R"({"k":"v"})"},
         {"", 9, "k", "v", nullptr},

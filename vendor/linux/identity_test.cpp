@@ -15,7 +15,7 @@ const char kOsRelease[] = "/etc/os-release";
 // on boards, DMI on PCs, os-release on OpenWrt, the machine id for a serial.
 TEST(read_identity, takes_each_field_from_its_first_source_with_a_value) {
     const std::string cut(127, 'v');
-    // nullptr: none
+    // Files below the root, and the five fields read from them (nullptr: none).
     const struct { std::map<std::string, std::string> files; const char *fields[kIdentityFields]; } cases[] = {
         {{}, {}},
         {{{kOsRelease, "NAME=\"OpenWrt\"\nVERSION_ID=\"23.05.2\"\nOPENWRT_DEVICE_MANUFACTURER='Acme Inc'\n"
