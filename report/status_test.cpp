@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 #include <stdint.h>
+#include <stdio.h>
 #include <time.h>
 
 #include <atomic>
+#include <chrono>
 #include <map>
 #include <thread>
 
