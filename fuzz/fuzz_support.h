@@ -1,7 +1,7 @@
 // The one harness of the fuzz targets: libFuzzer's entry points, and once a
 // scratch tree with the configuration that names it (found through
-// NIMBRA_CONFIG), the program's stdout captured and stderr silenced, and a
-// process runner that starts nothing. Each target defines fuzz_one().
+// NIMBRA_CONFIG), the program's stdout and stderr silenced, and a process
+// runner that starts nothing. Each target defines fuzz_one().
 #ifndef NIMBRA_FUZZ_FUZZ_SUPPORT_H
 #define NIMBRA_FUZZ_FUZZ_SUPPORT_H
 
@@ -16,8 +16,6 @@ void fuzz_require(bool ok, const char *what);
 const std::string &fuzz_dir();
 // Replaces path's contents with text; "/" makes path a directory instead.
 void write_bytes(const std::string &path, const std::string &text);
-// What the program printed since the last call.
-std::string take_stdout();
 // What each command read through the process runner prints ("-": it cannot start).
 extern std::string g_command_output;
 // The text up to its first NUL in a heap block of exactly that size, so
