@@ -30,9 +30,7 @@ struct fake_vendor_state {
     std::vector<fake_batch> batches;
     int batch_result = 0;
     bool flows_null = false;
-    int flow_count = 0;
-    int raise_result = 0, flush_result = 0;
-    int get_flows_calls = 0, raise_calls = 0, flush_calls = 0;
+    int flow_count = 0, raise_result = 0, flush_result = 0;
 };
 
 // The state behind the ten functions; reset_fake_vendor() restores defaults.

@@ -1,91 +1,72 @@
-// Helpers shared by the unit tests: temporary trees, configuration files,
-// the process recorder and one ordered log of what the code under test did.
+// The unit tests' fixture: the process recorder, one ordered log of what the
+// code under test did, and the configuration the fake vendor reports.
 #ifndef NIMBRA_TESTS_TEST_SUPPORT_H
 #define NIMBRA_TESTS_TEST_SUPPORT_H
 
 #include <gtest/gtest.h>
 
-#include <initializer_list>
 #include <map>
+#include <optional>
 #include <string>
-#include <type_traits>
 #include <vector>
+
+#include "tests/temp_dir.h"
 
 // Every recorded shell command and vendor call, in order:
 // "system: CMD", "popen: CMD", "vendor: TABLE OP CHAIN [RULE] [FAMILY]".
 std::vector<std::string> &test_events();
-
-// A fresh directory under /tmp, removed with everything in it at the end.
-struct temp_dir {
-    temp_dir();
-    ~temp_dir();
-    temp_dir(const temp_dir &) = delete;
-    temp_dir &operator=(const temp_dir &) = delete;
-    std::string path;
-    std::string operator/(const std::string &name) const { return path + "/" + name; }
-};
-
-// Writes text to path, making missing parent directories first.
-void write_text(const std::string &path, const std::string &text);
-std::string read_text(const std::string &path);
-
-// Makes each directory (and its parents) under base.
-void make_dirs(const std::string &base, std::initializer_list<const char *> dirs);
-
-// Writes text as the configuration file the fake vendor reports, and forgets
-// every cached setting so that the next accessor call reads it.
-void use_config(const temp_dir &dir, const std::string &text);
-
-// Replaces system() and popen() while it lives: commands are logged to
-// test_events(); a popen() gets output[command] (empty when absent), a
-// system() returns status[command] (0 when absent).
-struct process_recorder {
-    process_recorder();
-    ~process_recorder();
-    process_recorder(const process_recorder &) = delete;
-    process_recorder &operator=(const process_recorder &) = delete;
-    std::map<std::string, std::string> output;
-    std::map<std::string, int> status;
-    std::vector<std::string> runs() const;   // system() commands, in order
-    std::vector<std::string> reads() const;  // popen() commands, in order
-    bool ran(const std::string &command) const;  // among the system() commands
-};
-
-// Test events that start with prefix, with the prefix removed.
+// The events that start with prefix, with the prefix removed.
 std::vector<std::string> events_with(const std::string &prefix);
-
 // The events from index from on, comma separated: "table op chain" for a
 // vendor call (with its rule when rules is set), "?command" for a read,
 // "$" for a shell command.
 std::string event_sequence(bool rules = false, size_t from = 0);
 
-// Fixture for code that reads the configuration: a fresh fake vendor and
-// recorder before each test, the cached settings forgotten after it.
+// Replaces system() (which returns 0) and popen() (which reads
+// output[command]) while it lives, logging each command to test_events().
+struct process_recorder {
+    process_recorder();
+    ~process_recorder();
+    std::map<std::string, std::string> output;
+    std::vector<std::string> runs() const { return events_with("system: "); }
+    std::vector<std::string> reads() const { return events_with("popen: "); }
+    bool ran(const std::string &command) const;  // among runs()
+};
+
+// Makes text the configuration file the fake vendor names, and forgets every
+// cached setting so that the next accessor call reads it.
+void use_config(const temp_dir &dir, const std::string &text);
+
+// A fresh fake vendor, event log and recorder for each test; afterwards the
+// cached settings are forgotten and PATH and LD_LIBRARY_PATH restored.
 class agent_test : public ::testing::Test {
 protected:
     void SetUp() override;
     void TearDown() override;
-    // Calls call() with stdout and stderr captured into out and err.
+    // call() with stdout and stderr captured into out and err.
     template <class F>
     auto capture(F call) {
+        struct collector {
+            agent_test *test;
+            ~collector() {
+                test->out = testing::internal::GetCapturedStdout();
+                test->err = testing::internal::GetCapturedStderr();
+            }
+        };
         testing::internal::CaptureStdout();
         testing::internal::CaptureStderr();
-        if constexpr (std::is_void_v<decltype(call())>) {
-            call();
-            collect();
-        } else {
-            auto result = call();
-            collect();
-            return result;
-        }
+        collector collect{this};
+        return call();
     }
-    void collect();
-    // A "[nimbra_path]" section with base, ramdisk, data, db and log set to
-    // base, ram, data, db and log under dir.
+    // "[nimbra_path]" with base, ramdisk, data, db and log at base, ram,
+    // data, db and log under dir.
     std::string tree_ini() const;
     temp_dir dir;
     process_recorder recorder;
     std::string out, err;
+
+private:
+    std::optional<std::string> saved_paths_[2];
 };
 
 #endif

@@ -2,45 +2,41 @@
 // the device tree on embedded boards, DMI on PC-class hardware, os-release
 // (OpenWrt puts the device's maker, product and revision there) and the
 // machine id. Each field takes the first source that has a value.
-#include "nimbra_vendor.h"
+#include "identity.h"
 
+#include <limits.h>
 #include <stdio.h>
 #include <string.h>
 
+#include "nimbra_vendor.h"
+
 namespace {
 
-// A source is a whole file ("path", nullptr) or one key of an os-release
-// style file ("path", "KEY").
+// A source is a whole file (key nullptr) or one key of an os-release style
+// file; a field's sources are listed in the order they are tried.
 struct identity_source {
+    identity_field field;
     const char *path;
     const char *key;
 };
 
-const identity_source kVendorSources[] = {
-    {"/sys/class/dmi/id/sys_vendor", nullptr},
-    {"/etc/os-release", "OPENWRT_DEVICE_MANUFACTURER"},
-    {"/usr/lib/os-release", "OPENWRT_DEVICE_MANUFACTURER"},
-};
-const identity_source kModelSources[] = {
-    {"/proc/device-tree/model", nullptr},
-    {"/sys/class/dmi/id/product_name", nullptr},
-    {"/etc/os-release", "OPENWRT_DEVICE_PRODUCT"},
-    {"/usr/lib/os-release", "OPENWRT_DEVICE_PRODUCT"},
-};
-const identity_source kSerialSources[] = {
-    {"/proc/device-tree/serial-number", nullptr},
-    {"/sys/class/dmi/id/product_serial", nullptr},
-    {"/etc/machine-id", nullptr},
-};
-const identity_source kFwVersionSources[] = {
-    {"/etc/os-release", "VERSION_ID"},
-    {"/usr/lib/os-release", "VERSION_ID"},
-    {"/etc/os-release", "BUILD_ID"},
-};
-const identity_source kHwVersionSources[] = {
-    {"/sys/class/dmi/id/product_version", nullptr},
-    {"/etc/os-release", "OPENWRT_DEVICE_REVISION"},
-    {"/usr/lib/os-release", "OPENWRT_DEVICE_REVISION"},
+const identity_source kSources[] = {
+    {kVendorName, "/sys/class/dmi/id/sys_vendor", nullptr},
+    {kVendorName, "/etc/os-release", "OPENWRT_DEVICE_MANUFACTURER"},
+    {kVendorName, "/usr/lib/os-release", "OPENWRT_DEVICE_MANUFACTURER"},
+    {kRouterModel, "/proc/device-tree/model", nullptr},
+    {kRouterModel, "/sys/class/dmi/id/product_name", nullptr},
+    {kRouterModel, "/etc/os-release", "OPENWRT_DEVICE_PRODUCT"},
+    {kRouterModel, "/usr/lib/os-release", "OPENWRT_DEVICE_PRODUCT"},
+    {kRouterSerial, "/proc/device-tree/serial-number", nullptr},
+    {kRouterSerial, "/sys/class/dmi/id/product_serial", nullptr},
+    {kRouterSerial, "/etc/machine-id", nullptr},
+    {kFwVersion, "/etc/os-release", "VERSION_ID"},
+    {kFwVersion, "/usr/lib/os-release", "VERSION_ID"},
+    {kFwVersion, "/etc/os-release", "BUILD_ID"},
+    {kHwVersion, "/sys/class/dmi/id/product_version", nullptr},
+    {kHwVersion, "/etc/os-release", "OPENWRT_DEVICE_REVISION"},
+    {kHwVersion, "/usr/lib/os-release", "OPENWRT_DEVICE_REVISION"},
 };
 
 constexpr size_t kFieldSize = 128;
@@ -70,8 +66,10 @@ bool read_key(FILE *file, const char *key, char *out, size_t size) {
     return false;
 }
 
-bool read_source(const identity_source &source, char *out, size_t size) {
-    FILE *file = fopen(source.path, "r");
+bool read_source(const char *root, const identity_source &source, char *out, size_t size) {
+    char path[PATH_MAX];
+    snprintf(path, sizeof(path), "%s%s", root, source.path);
+    FILE *file = fopen(path, "r");
     if (!file) return false;
     bool found;
     if (source.key) {
@@ -87,36 +85,17 @@ bool read_source(const identity_source &source, char *out, size_t size) {
     return found && out[0] != '\0';
 }
 
-template <size_t N>
-const char *first_found(const identity_source (&sources)[N], char (&value)[kFieldSize]) {
-    for (const identity_source &source : sources)
-        if (read_source(source, value, sizeof(value))) return value;
+}  // namespace
+
+const char *read_identity(identity_field field, const char *root) {
+    static char values[kIdentityFields][kFieldSize];
+    for (const identity_source &source : kSources)
+        if (source.field == field && read_source(root, source, values[field], kFieldSize)) return values[field];
     return nullptr;
 }
 
-}  // namespace
-
-const char *nimbra_get_vendor_name(void) {
-    static char value[kFieldSize];
-    return first_found(kVendorSources, value);
-}
-
-const char *nimbra_get_router_model(void) {
-    static char value[kFieldSize];
-    return first_found(kModelSources, value);
-}
-
-const char *nimbra_get_router_serialnum(void) {
-    static char value[kFieldSize];
-    return first_found(kSerialSources, value);
-}
-
-const char *nimbra_get_router_fw_version(void) {
-    static char value[kFieldSize];
-    return first_found(kFwVersionSources, value);
-}
-
-const char *nimbra_get_router_hw_version(void) {
-    static char value[kFieldSize];
-    return first_found(kHwVersionSources, value);
-}
+const char *nimbra_get_vendor_name(void) { return read_identity(kVendorName, ""); }
+const char *nimbra_get_router_model(void) { return read_identity(kRouterModel, ""); }
+const char *nimbra_get_router_serialnum(void) { return read_identity(kRouterSerial, ""); }
+const char *nimbra_get_router_fw_version(void) { return read_identity(kFwVersion, ""); }
+const char *nimbra_get_router_hw_version(void) { return read_identity(kHwVersion, ""); }

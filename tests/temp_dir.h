@@ -1,0 +1,44 @@
+// Temporary trees, header only so that every test binary can use them.
+#ifndef NIMBRA_TESTS_TEMP_DIR_H
+#define NIMBRA_TESTS_TEMP_DIR_H
+
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <initializer_list>
+#include <iterator>
+#include <string>
+
+// A fresh directory under /tmp, removed with everything in it at the end.
+struct temp_dir {
+    temp_dir() {
+        char pattern[] = "/tmp/nimbra_test.XXXXXX";
+        if (!mkdtemp(pattern)) abort();  // never a path below ""
+        path = pattern;
+    }
+    ~temp_dir() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
+    }
+    std::string operator/(const std::string &name) const { return path + "/" + name; }
+    std::string path;
+};
+
+// Makes each directory (and its parents) under base.
+inline void make_dirs(const std::string &base, std::initializer_list<const char *> dirs) {
+    for (const char *dir : dirs) std::filesystem::create_directories(base + "/" + dir);
+}
+
+// Writes text to path, making missing parent directories first.
+inline void write_text(const std::string &path, const std::string &text) {
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+inline std::string read_text(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+#endif

@@ -1,0 +1,47 @@
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include <sstream>
+
+#include "nimbra_vendor.h"
+#include "tests/temp_dir.h"
+
+namespace {
+
+// The rule is cut to 1023 characters and split at blanks and tabs, with no
+// shell between: each word is one argument, to the last. Fake iptables and
+// ip6tables record their arguments and exit with status (none below 0).
+TEST(nimbra_run_iptables_command, runs_the_tool_with_the_rule_split_into_words) {
+    std::string longest, words;
+    for (int i = 0; i < 511; ++i) longest += "w ", words += " w";
+    const struct { int status, family; const char *table; std::string rule; int result; std::string ran; } cases[] = {
+        {0, 0, "filter", " -p tcp  --dport\t80 -j ACCEPT ", 0, "iptables -w -t filter -A C -p tcp --dport 80 -j ACCEPT"},
+        {0, 1, "nat", "", 0, "ip6tables -w -t nat -A C"},
+        {0, 0, "nat", longest + "xyz", 0, "iptables -w -t nat -A C" + words + " x"},
+        {1, 1, "nat", "-j X", -1, "ip6tables -w -t nat -A C -j X"},
+        {-1, 0, "nat", "-j X", -1, ""},
+        {0, 0, nullptr, "-j X", -1, ""},
+    };
+    temp_dir bin;
+    const std::string path = getenv("PATH");
+    setenv("PATH", bin.path.c_str(), 1);  // only the fakes: no test reaches the real firewall
+    for (const auto &c : cases) {
+        for (const std::string tool : {"iptables", "ip6tables"}) {
+            std::filesystem::remove(bin / tool + ".args");
+            write_text(bin / tool, "#!/bin/sh\nprintf '%s\\n' \"$@\" >\"$0.args\"\nexit " + std::to_string(c.status));
+            chmod((bin / tool).c_str(), c.status < 0 ? 0 : 0755);
+        }
+        EXPECT_EQ(nimbra_run_iptables_command(c.table, "-A", "C", c.rule.empty() ? nullptr : c.rule.c_str(), c.family),
+                  c.result) << c.ran;
+        std::string ran;
+        for (const std::string tool : {"iptables", "ip6tables"}) {
+            std::istringstream args(read_text(bin / tool + ".args"));
+            for (std::string arg; std::getline(args, arg);) ran += (ran.empty() ? tool + " " : " ") + arg;
+        }
+        EXPECT_EQ(ran, c.ran);
+    }
+    setenv("PATH", path.c_str(), 1);
+}
+
+}  // namespace
