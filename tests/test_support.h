@@ -22,12 +22,14 @@ std::vector<std::string> events_with(const std::string &prefix);
 // "$" for a shell command.
 std::string event_sequence(bool rules = false, size_t from = 0);
 
-// Replaces system() (which returns 0) and popen() (which reads
-// output[command]) while it lives, logging each command to test_events().
+// Replaces system() (which returns status[command], else 0) and popen()
+// (which reads output[command]) while it lives, logging each command to
+// test_events().
 struct process_recorder {
     process_recorder();
     ~process_recorder();
     std::map<std::string, std::string> output;
+    std::map<std::string, int> status;
     std::vector<std::string> runs() const { return events_with("system: "); }
     std::vector<std::string> reads() const { return events_with("popen: "); }
     bool ran(const std::string &command) const;  // among runs()

@@ -6,7 +6,7 @@
 # A row is six fields separated by " | ":
 #     what | setup | command | exit | pattern | check
 # setup and check are shell code run in the runner's shell (rows share state);
-# command is "nimbractl [WORD...]", run from /var/tmp under a 60 s timeout
+# command is "nimbractl [WORD...]" or "nimbra-repair", run from /var/tmp under a 60 s timeout
 # with the environment in ROW_ENV (NAME=VALUE words a setup may set);
 # exit is its status; pattern an extended regex that its stdout or stderr
 # must match; check must succeed. "-": none. A scenario may define
@@ -19,7 +19,9 @@ set -euo pipefail
 
 # The one place that enters the sandbox router (77: this machine cannot host
 # it, which CTest reports as a skip).
-if [[ ${SANDBOX_ROUTER:-} != 1 ]]; then exec "$(dirname "${BASH_SOURCE[0]}")/../../sandbox/run" "$0" "$@"; fi
+if [[ ${SANDBOX_ROUTER:-} != 1 ]]; then
+    SANDBOX_UNAVAILABLE_STATUS=77 exec "$(dirname "${BASH_SOURCE[0]}")/../../sandbox/run" "$0" "$@"
+fi
 
 # The sandbox's agent install and configuration (sandbox/run).
 # shellcheck disable=SC2034  # for the scenarios
@@ -77,13 +79,13 @@ all_services_run() { [[ $("$ROOT_DIR/sv" status /var/service/* 2>/dev/null | gre
 
 # The row's command, leaving its streams in $WORK/out and $WORK/err.
 run_command() {
-    [[ $1 == nimbractl ]] || { fail "not a nimbractl command: $*" && return; }
-    local runner=(timeout 60 nimbractl) log=$WORK/memcheck.log
+    [[ $1 == nimbractl || $1 == nimbra-repair ]] || { fail "not a nimbractl command: $*" && return; }
+    local runner=(timeout 60 "$1") log=$WORK/memcheck.log
     # The real file, not the sandbox's link to it: $ORIGIN/../lib must resolve.
     # shellcheck disable=SC2054  # the commas are valgrind's
     [[ ${NIMBRA_E2E_MEMCHECK:-} != 1 ]] || runner=(timeout 600 valgrind -q --error-exitcode=99
         --leak-check=full --show-leak-kinds=definite,indirect,possible --track-fds=yes
-        --errors-for-leak-kinds=definite,indirect,possible --log-file="$log" "$(realpath "$(command -v nimbractl)")")
+        --errors-for-leak-kinds=definite,indirect,possible --log-file="$log" "$(dirname "$(realpath "$(command -v nimbractl)")")/$1")
     STATUS=0
     (cd /var/tmp && env "${ROW_ENV[@]}" "${runner[@]}" "${@:2}") >"$WORK/out" 2>"$WORK/err" || STATUS=$?
     [[ -e $log ]] || return 0

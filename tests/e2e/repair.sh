@@ -1,0 +1,74 @@
+#!/usr/bin/env bash
+# nimbra-repair on the sandbox router, run as OpenWrt runs it: from the
+# firewall include (sourced by busybox ash, as fw3 does) after the firewall
+# was flushed, and from the interface hotplug script after the bridge lost
+# its addresses. The router comes back as start left it and no daemon is
+# restarted; a repair of an intact agent changes nothing; a stopped agent is
+# never started. Also: start with a batching vendor library never shows a
+# hook whose chain is still empty, and one without the batch entry point
+# gives the same output and rules.
+# shellcheck source=lib.sh
+source "$(dirname "$0")/lib.sh"
+
+FILES=$(realpath "$(dirname "$0")/../../packaging/openwrt/files")
+BIN=$(dirname "$(realpath "$(command -v nimbractl)")")
+readonly FILES BIN LITERAL=$BIN/../lib/literal
+
+# The scripts call /usr/sbin/nimbra-repair and log through logger: both are
+# put in place in this private mount namespace only.
+mkdir -p "$WORK/sbin" "$WORK/bin"
+cp -a /usr/sbin/. "$WORK/sbin/"
+ln -sf "$BIN/nimbra-repair" "$WORK/sbin/nimbra-repair"
+mount --bind "$WORK/sbin" /usr/sbin
+printf '#!/bin/sh\ncat >>%s\n' "$WORK/log" >"$WORK/bin/logger"
+chmod +x "$WORK/bin/logger"
+PATH=$WORK/bin:$PATH
+
+flush_firewall() {
+    local tool table
+    for tool in iptables ip6tables; do
+        for table in filter nat mangle; do "$tool" -w -t "$table" -F && "$tool" -w -t "$table" -X; done
+    done
+}
+drop_addresses() { ip addr del 10.123.234.1/24 dev br0 && ip addr del fd22:9464:dfb8::1/64 dev br0; }
+# Quiet, and the router as start left it with the same daemons.
+repaired() { [[ ! -s $WORK/log ]] && same_state "$WORK/started" && daemons | cmp -s - "$WORK/daemons"; }
+daemons() { ps -eo pid=,comm= | grep -E ' (runsvdir|runsv|svlogd|stubd|dnsmasq)$' | sort; }
+include() { /bin/sh -c '. "$1"' sh "$FILES/firewall.include" </dev/null; }
+hotplug() { env "$@" /bin/sh -c '. "$1"' sh "$FILES/nimbractl.hotplug" </dev/null; }
+
+# Samples the filter of both families until told to stop; a jump from a
+# built-in chain into an agent chain without rules is a half-built filter.
+probe() {
+    : >"$WORK/probe.bad"
+    local samples=0
+    until [[ -e $WORK/probe.stop ]]; do
+        { iptables-save && ip6tables-save; } | awk '
+            /^-A (FORWARD|INPUT|PREROUTING) -j NIMBRA_/ { hooked[$NF] = 1 }
+            /^-A NIMBRA_/ { filled[$2] = 1 }
+            END { for (chain in hooked) if (!filled[chain]) print chain }' >>"$WORK/probe.bad"
+        samples=$((samples + 1))
+    done
+    echo "$samples" >"$WORK/probe.samples"
+}
+probed_start() {
+    rm -f "$WORK/probe.stop"
+    probe &
+    local prober=$!
+    timeout 60 nimbractl start >"$WORK/started.out" 2>&1
+    touch "$WORK/probe.stop" && wait "$prober"
+    [[ ! -s $WORK/probe.bad && $(<"$WORK/probe.samples") -gt 10 ]]
+}
+
+run_rows \
+    "repair, stopped | snapshot >$WORK/fresh | nimbra-repair | 0 | ^Nimbra is not running, nothing to repair$ | same_state $WORK/fresh" \
+    "start, probed every few ms | - | - | - | - | probed_start && eventually all_services_run && snapshot >$WORK/started && daemons >$WORK/daemons" \
+    "repair of an intact agent | - | nimbra-repair | 0 | ^Nimbra network state repaired\.$ | repaired" \
+    "firewall include after a flush | flush_firewall && drop_addresses | - | - | - | include && repaired" \
+    "hotplug: the bridge came up without its addresses | drop_addresses | - | - | - | hotplug ACTION=ifup INTERFACE=lan DEVICE=br0 && repaired" \
+    "hotplug of another interface | drop_addresses | - | - | - | hotplug ACTION=ifup INTERFACE=wan DEVICE=wan0 && [[ \$(ip addr show dev br0) != *10.123.234.1* ]] && nimbra-repair >/dev/null && repaired" \
+    "stop | - | nimbractl stop | 0 | ^Nimbra stopped\.$ | eventually agent_processes_gone && same_state $WORK/fresh" \
+    "stopped: include and hotplug start nothing | - | - | - | - | include && hotplug ACTION=ifup INTERFACE=lan DEVICE=br0 && same_state $WORK/fresh" \
+    "start without the batch entry point | grep -v -e certificate -e ^LD_LIBRARY_PATH $WORK/started.out >$WORK/batched && ROW_ENV=(LD_LIBRARY_PATH=$LITERAL) | nimbractl start | 0 | ^Nimbra successfully started\.$ | diff $WORK/batched <(grep -v ^LD_LIBRARY_PATH $WORK/out) && eventually all_services_run && same_state $WORK/started" \
+    "stop without it | ROW_ENV=(LD_LIBRARY_PATH=$LITERAL) | nimbractl stop | 0 | ^Nimbra stopped\.$ | eventually agent_processes_gone && same_state $WORK/fresh"
+finish
