@@ -16,30 +16,6 @@ protected:
     }
 };
 
-TEST_F(chains_test, create_follows_switches_and_family) {
-    const std::string verdict = "filter -N UNMANAGED, filter -N PAUSE, filter -N FILTERED";
-    const std::string nat = "filter -N NIMBRA_FILTERS, nat -N NIMBRA_NAT, nat -N NIMBRA_NAT_FILTERED, "
-                            "filter -N NIMBRA_INPUT, " + verdict;
-    const std::string mangle = "filter -N NIMBRA_FILTERS, mangle -N NIMBRA_MANGLE, mangle -N NIMBRA_DIVERT, "
-                               "filter -N NIMBRA_INPUT, " + verdict;
-    const struct {
-        const char *router, *tproxy;
-        ip_family family;
-        const std::string &expected;
-    } cases[] = {
-        {"0", "0", FAMILY_IPV4, nat},    {"0", "0", FAMILY_IPV6, nat},
-        {"0", "1", FAMILY_IPV4, nat},    {"0", "1", FAMILY_IPV6, mangle},
-        {"1", "0", FAMILY_IPV4, verdict}, {"1", "1", FAMILY_IPV6, verdict},
-    };
-    for (const auto &c : cases) {
-        configure(std::string("[iptables]\nchains_handled_by_router=") + c.router +
-                  "\nuse_tproxy_ipv6=" + c.tproxy + "\n");
-        capture([&] { create_chains(c.family); });
-        EXPECT_EQ(event_sequence(), c.expected) << c.router << c.tproxy << c.family;
-        for (const fake_iptables_call &call : fake_vendor().iptables_calls) EXPECT_EQ(call.family, c.family);
-    }
-}
-
 TEST_F(chains_test, teardown_flushes_and_unhooks_what_either_listing_shows) {
     const std::string flush = "filter -F PAUSE, filter -F FILTERED, filter -F UNMANAGED, "
                               "filter -F NIMBRA_FILTERS, filter -F NIMBRA_INPUT, ";

@@ -17,20 +17,6 @@ protected:
     }
 };
 
-TEST_F(ip_sets, destroy_names_the_created_sets_in_order) {
-    const std::string created = run(create_ip_sets), destroyed = run(destroy_ip_sets);
-    EXPECT_EQ(recorder.runs().size(), 26u);
-    std::string expected;
-    for (const std::string &command : recorder.runs()) expected += "--> " + command + "\n";
-    EXPECT_EQ(created + destroyed, expected);
-    EXPECT_NE(created.find("--> ipset create filteredv6 hash:ip,port,ip family inet6 timeout 60\n"),
-              std::string::npos);
-    for (size_t at = 0; (at = created.find("ipset create ", at)) != std::string::npos; ++at) {
-        const std::string name = created.substr(at + 13, created.find(' ', at + 13) - at - 13);
-        EXPECT_NE(destroyed.find("--> ipset -X " + name + "\n"), std::string::npos) << name;
-    }
-}
-
 TEST_F(ip_sets, batching_vendor_gets_one_restore_that_falls_back_on_failure) {
     const std::string one_by_one = run(create_ip_sets);
     set_vendor_iptables_batch(fake_iptables_batch);

@@ -32,14 +32,6 @@ TEST_F(init_interfaces_test, prepares_first_interface_and_records_mac) {
     EXPECT_EQ(read_text(dir / "ram/MAC"), "aa:bb:cc:dd:ee:ff");
 }
 
-TEST_F(init_interfaces_test, keeps_existing_address_and_mac) {
-    write_text(dir / "ram/MAC", "old");
-    recorder.output["ip -6 addr show dev br0"] = "    inet6 fd22:9464:dfb8::10/64 scope global\n";
-    ASSERT_EQ(run("ifnames=br0"), 0) << err;
-    EXPECT_EQ(recorder.runs().size(), 2u);  // alias and safe-search script only
-    EXPECT_EQ(read_text(dir / "ram/MAC"), "old");
-}
-
 TEST_F(init_interfaces_test, refuses_what_it_cannot_prepare) {
     const struct {
         const char *network, *address;  // contents of sys/br0/address, nullptr: none

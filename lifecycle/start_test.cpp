@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-
 #include "tests/test_support.h"
 #include "util/files.h"
 
@@ -53,16 +51,6 @@ TEST_F(start_agent_test, validation_failures_name_the_problem) {
     }
 }
 
-// Either marker stops it; the ports are the lowest and highest base ports allowed.
-TEST_F(start_agent_test, running_or_starting_marker_stops_it_quietly) {
-    for (const auto &c : {std::make_pair("nimbra_running", "1024"), {"nimbra_starting", "65408"}}) {
-        EXPECT_EQ(start(std::string("[nimbra_ports]\nbase_port=") + c.second + "\n", kFlows, c.first), 0);
-        EXPECT_EQ(out, "Starting Nimbra ...\nValidating vendor library paths ...\n");
-        EXPECT_EQ(err, "Nimbra already running or starting\n") << c.first;
-        EXPECT_TRUE(test_events().empty());
-    }
-}
-
 TEST_F(start_agent_test, tproxy_needs_agent_dns_on_53_and_router_dns_elsewhere) {
     const struct {
         const char *ports;
@@ -79,48 +67,6 @@ TEST_F(start_agent_test, tproxy_needs_agent_dns_on_53_and_router_dns_elsewhere) 
         EXPECT_FALSE(file_exists(marker("nimbra_starting").c_str()));
         EXPECT_EQ(file_exists(marker("nimbra_running").c_str()), !c.refused);
     }
-}
-
-TEST_F(start_agent_test, full_start_runs_every_step_in_order) {
-    ASSERT_EQ(start("[nimbra_log]\nmax_log_size=110\n"), 0) << err;
-    const std::string log = dir / "log", busybox = "ln -sf " + root + "/busybox " + root;
-    const std::vector<std::string> runs = recorder.runs();
-    // Directories first, then the service tree and its loggers.
-    const std::vector<std::string> head = {
-        "mkdir -p " + dir / "ram/tracking/", "mkdir -p " + dir / "ram/category_data/",
-        "mkdir -p " + dir / "ram/localization//en", "mkdir -p " + dir / "ram/status/",
-        busybox + "/runsvdir", busybox + "/runsv", busybox + "/sv", busybox + "/svlogd",
-        "cp -a " + root + "/service /var/",
-        "mkdir -p " + log + "/apid/",
-        "mkdir -p /var/service/apid/log/",
-        "echo -e \"#!/bin/sh\nexec " + root + "/svlogd -tt " + log + "/apid\" > /var/service/apid/log/run",
-        "chmod +x /var/service/apid/log/run",
-        "echo -e \"n10\ns1\" > " + log + "/apid/config",
-    };
-    ASSERT_GE(runs.size(), head.size());
-    EXPECT_EQ(std::vector<std::string>(runs.begin(), runs.begin() + head.size()), head);
-    const std::vector<std::string> tail = {
-        root + "/apid --makecert", root + "/webd --makecert",
-        root + "/runsvdir /var/service >/dev/null 2>/dev/null &",
-        "route add -net 224.0.0.0 netmask 224.0.0.0 lo", root + "/scripts//check_nimbradb.sh &",
-    };
-    EXPECT_EQ(std::vector<std::string>(runs.end() - tail.size(), runs.end()), tail);
-    // Interfaces, then sets and emptied chains before any rule, and the
-    // whole packet filter in place before the services start.
-    const std::vector<std::string> &events = test_events();
-    const auto at = [&](const std::string &prefix) {
-        return std::find_if(events.begin(), events.end(),
-                            [&](const std::string &e) { return e.rfind(prefix, 0) == 0; }) - events.begin();
-    };
-    EXPECT_LT(at("system: ifconfig lo:0"), at("vendor: filter -N"));
-    EXPECT_LT(at("system: ipset create managedlistv6"), at("vendor: filter -A"));
-    EXPECT_LT(at("vendor: filter -F PAUSE"), at("vendor: filter -A"));
-    for (size_t i = at("system: " + root + "/runsvdir"); i < events.size(); ++i)
-        EXPECT_NE(events[i].rfind("vendor: ", 0), 0u) << events[i];
-    EXPECT_TRUE(file_exists(marker("nimbra_running").c_str()));
-    EXPECT_FALSE(file_exists(marker("nimbra_starting").c_str()));
-    EXPECT_NE(out.find("Nimbra successfully started.\nEnvironment initialized.\nPATH "), std::string::npos);
-    EXPECT_EQ(out.substr(out.rfind('\n', out.size() - 2) + 1, 30), "NIMBRA_PORT_DNSMASQ_SAVEDQ    ");
 }
 
 TEST_F(start_agent_test, log_file_size_divides_by_eleven_then_ten) {
