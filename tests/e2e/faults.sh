@@ -80,7 +80,7 @@ readonly CONFIG_FAILS="^tkvs_init: Failed while loading file '$NIMBRA_CONFIG'$"
 # once (certificates, applet links) is already in place.
 # shellcheck disable=SC2016  # the rows' shell code expands when it runs
 run_rows \
-    "baseline | agent_up | nimbractl stop | 0 | ^Nimbra stopped\.$ | agent_processes_end && snapshot >$WORK/baseline && protected >$WORK/protected" \
+    "baseline | agent_up | nimbractl stop | 0 | ^Nimbra stopped\.$ | agent_processes_end && settle $WORK/baseline && protected >$WORK/protected" \
     'iptables missing | hold iptables | nimbractl start | 0 | iptables: not found | started' \
     'ip6tables missing | hold ip6tables | nimbractl start | 0 | ip6tables: not found | started' \
     'ipset missing | hold ipset | nimbractl start | 0 | ipset: not found | started' \

@@ -1,7 +1,6 @@
-# The end-to-end runner. A scenario script sources this file, lists its rows
-# and hands them to run_rows; it runs in a sandbox router of its own, against
-# the built nimbractl and the real kernel, iptables, ipset, runit and dnsmasq.
-# The demo sources it too, for the helpers and the agent's paths.
+# The end-to-end runner. A scenario script sources this file (and so runs in
+# a sandbox router of its own) and hands its rows to run_rows. The demo
+# sources it too, for the helpers and the agent's paths.
 #
 # A row is six fields separated by " | ":
 #     what | setup | command | exit | pattern | check
@@ -57,14 +56,21 @@ json() { jq -e "$1" "$WORK/out" >/dev/null 2>&1; }
 # would show up in the process list.
 snapshot() { router-state >"$WORK/state.raw" && grep -v '^-N ' "$WORK/state.raw"; }
 
-# same_state FILE: the router is as FILE recorded. A difference must last
-# 5 s to count: a stub daemon between two sleeps is not a change.
+# same_state FILE [SECONDS]: the router is as FILE recorded. A difference
+# must last 5 s (or SECONDS) to count: a stub daemon between two sleeps is
+# not a change.
 same_state() {
-    local deadline=$((SECONDS + 5))
+    local deadline=$((SECONDS + ${2:-5}))
     until snapshot >"$WORK/state.now" && diff -u "$1" "$WORK/state.now" >"$WORK/state.diff"; do
         ((SECONDS < deadline)) || { cat "$WORK/state.diff" && return 1; } && sleep 0.3
     done
 }
+# settle FILE: a snapshot the router still matches a moment later, so that
+# no process caught in passing is in it.
+snapshot_twice() { snapshot >"$1" && sleep 0.5 && same_state "$1" 0 >/dev/null; }
+settle() { wait_until 30 snapshot_twice "$1"; }
+# The router without its process list.
+state() { snapshot | sed '/^## processes/,$d'; }
 
 # The rules in the agent's chains, in both families and every table.
 agent_rules() { { iptables-save && ip6tables-save; } | grep -E '^-A (NIMBRA_[A-Z_]*|UNMANAGED|PAUSE|FILTERED) ' || true; }

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The agent's life on the sandbox router, every command word: the usage
 # text, reports stopped and running, pfc and the start it makes (what it
-# hands to the agent, runit and svlogd at work), a second start, restart,
-# reset, stop and the router back as it was. With NIMBRA_E2E_MEMCHECK=1 the
+# hands to the agent, runit and svlogd at work), a second start, reset, stop
+# and the router back as it was, restart. With NIMBRA_E2E_MEMCHECK=1 the
 # same rows run every command under memcheck.
 # shellcheck source=lib.sh
 source "$(dirname "$0")/lib.sh"
@@ -15,8 +15,7 @@ plant_data() {
     touch "$DATA_DIR/learned" "$DATA_DIR/.keep" "$DB_DIR/main.db" "$DB_DIR/.keep" \
         "$RAM_DIR/tracking/t1" "$RAM_DIR/category_data/c1" "$RAM_DIR/urls.tmp"
 }
-# Only dot files and the certificates (made again by the start ending a
-# reset) are left, and the install.
+# Only dot files, the certificates (a start makes them again) and the install left.
 data_reset() {
     [[ $(find "$DATA_DIR" "$DB_DIR" "$RAM_DIR/tracking" "$RAM_DIR/category_data" -mindepth 1 ! -name '*.pem' \
         -printf '%f ') == ".keep .keep " ]] && ! test -e "$RAM_DIR/urls.tmp" && test -x "$ROOT_DIR/apid"
@@ -32,7 +31,7 @@ run_rows \
     "no command word | - | nimbractl | 1 | ^nimbractl <command>$ | [[ \$(stat -c %a $RAM_DIR) == 755 ]]" \
     'help | - | nimbractl help | 1 | ^  version -j: print Nimbra version info in JSON format$ | -' \
     'a word in the wrong case | - | nimbractl Status | 1 | ^  start: configure and start nimbra services$ | -' \
-    "stop before any start | snapshot >$WORK/fresh | nimbractl stop | 0 | ^Nimbra stopped\.$ | same_state $WORK/fresh" \
+    "stop before any start | settle $WORK/fresh | nimbractl stop | 0 | ^Nimbra stopped\.$ | same_state $WORK/fresh" \
     "status -j, stopped | - | nimbractl status -j | 0 | $STOPPED | json ." \
     'status, stopped | - | nimbractl status | 0 | ^           last ping: none$ | ! says "Nimbra Processes:"' \
     'version -j | - | nimbractl version -j | 0 | ^\{"agent-version":"5\.2\.1","db-version":"2024\.06\.1","platformdb-version":"318"\}$ | json .' \
@@ -43,11 +42,12 @@ run_rows \
     "services under runit, logs kept by svlogd | - | - | - | - | eventually all_services_run && [[ \$(<$LOG_DIR/pingpongd/config) == \$'n10\ns1000' ]] && eventually compgen -G '$LOG_DIR/pingpongd/@*.s' >/dev/null && openssl x509 -noout -in $DATA_DIR/apid.pem && openssl x509 -noout -in $DATA_DIR/webd.pem" \
     "status, running | eventually test -e $STATUS_DIR/configd_last_auth | nimbractl status | 0 | ^    Nimbra running on interface br0$ | [[ \$(grep -c '^run: /var/service/' $WORK/out) == 10 ]] && says '^configd:   last auth: success, [0-9]+s$'" \
     "status -J and a word more | eventually test -e $STATUS_DIR/rclient_connected | nimbractl status -J more | 0 | ^\{\"nimbra-running\":\"true\",\"nimbra-provisioned\":\"true\",\"rclient\":\"connected\"\}$ | json ." \
-    "a second start | snapshot >$WORK/started | nimbractl start | 0 | ^Nimbra already running or starting$ | ! says 'Setting up' && same_state $WORK/started" \
-    "restart | - | nimbractl restart | 0 | ^Nimbra stopped\.$ | says '^Nimbra successfully started\.$' && eventually same_state $WORK/started" \
+    "a second start | settle $WORK/started | nimbractl start | 0 | ^Nimbra already running or starting$ | ! says 'Setting up' && same_state $WORK/started" \
     "reset, running | plant_data | nimbractl reset | 0 | ^Nimbra stopped\.$ | says '^Nimbra successfully started\.$' && data_reset && test -e $STATUS_DIR/nimbra_running && ! test -e $RAM_DIR/nimbra_resetting" \
     "reset during a reset | touch $RAM_DIR/nimbra_resetting && plant_data | nimbractl reset | 0 | ^nimbra agent is resetting, no op$ | test -e $DATA_DIR/learned && rm $RAM_DIR/nimbra_resetting" \
     "stop | - | nimbractl stop | 0 | ^Nimbra stopped\.$ | agent_processes_end && same_state $WORK/fresh && ! test -e $STATUS_DIR && ! test -e $LOG_DIR" \
     "reset, stopped | plant_data | nimbractl reset | 0 | ^Resetting Nimbra \.\.\.$ | ! says 'Nimbra successfully started' && ! test -e $STATUS_DIR/nimbra_running && data_reset" \
-    "status -j after the resets | - | nimbractl status -j | 0 | ${STOPPED/true/false} | -"
+    "status -j after the resets | - | nimbractl status -j | 0 | ${STOPPED/true/false} | -" \
+    "start | - | nimbractl start | 0 | ^Nimbra successfully started\.$ | eventually all_services_run" \
+    "restart | state >$WORK/before | nimbractl restart | 0 | ^Nimbra stopped\.$ | says '^Nimbra successfully started\.$' && eventually all_services_run && diff $WORK/before <(state) && [[ \$(pgrep -cx runsvdir) == 1 ]]"
 finish

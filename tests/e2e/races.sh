@@ -22,9 +22,6 @@ $DASHES\$"
 readonly STATUS_JSON='keys_unsorted == ["nimbra-running","nimbra-provisioned","rclient"] and
     (.["nimbra-running"], .["nimbra-provisioned"] | IN("true", "false")) and (.rclient | IN("connected", "disconnected"))'
 
-# The router without its process list: the poller's own come and go.
-state() { snapshot | sed '/^## processes/,$d'; }
-
 # Until $WORK/poll.stop appears: the configuration replaced whole (as an
 # editor or an update does), then status and status -j, each checked.
 poll() {
@@ -95,6 +92,7 @@ marked() {
 }
 
 readonly STOP="nimbractl stop | 0 | ^Nimbra stopped\.$ | agent_processes_end && diff $WORK/fresh <(state) && ! test -e $STATUS_DIR"
+# The process lists are left out: the poller's own come and go.
 rows=("before, and polling | state >$WORK/fresh && start_polling | - | - | - | -"
     "twenty starts at once | at_once 20 start | - | - | - | [[ \$(lines start '^Nimbra successfully started\.$') == 1 && \$(lines start '^Nimbra already running or starting$') == 19 ]] && eventually all_services_run && [[ \$(pgrep -cx runsvdir) == 1 ]] && ! test -e $STATUS_DIR/nimbra_starting"
     "ten resets at once, running | touch $DATA_DIR/learned && at_once 10 reset | - | - | - | [[ \$(lines reset '^Nimbra successfully started\.$') == 1 && \$(lines reset '^nimbra agent is resetting, no op$') == 9 ]] && ! test -e $DATA_DIR/learned && eventually all_services_run && [[ \$(pgrep -cx runsvdir) == 1 ]]"
