@@ -45,6 +45,7 @@ TEST_F(status_report, cloud_records_give_result_and_age) {
     const long after_2038 = static_cast<long>(INT32_MAX + 100LL - time(nullptr));  // its age fits a long
     // A file in ram/status, its text ("@": now plus offset) and the line it gives.
     const struct { const char *file, *text; long offset; std::string line; } cases[] = {
+        {"rclient_connected", "", 0, "rclient:   connected\n"},
         {"rclient_last_ping", " \t+@\n", -7, "           last ping: 7s\n"},
         {"rclient_last_ping", "@", 0, "           last ping: none\n"},
         {"configd_last_auth", "SUCCESS:@", -4, "configd:   last auth: fail, 4s\n"},

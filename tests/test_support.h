@@ -28,6 +28,8 @@ std::string event_sequence(bool rules = false, size_t from = 0);
 struct process_recorder {
     process_recorder();
     ~process_recorder();
+    process_recorder(const process_recorder &) = delete;
+    process_recorder &operator=(const process_recorder &) = delete;
     std::map<std::string, std::string> output;
     std::map<std::string, int> status;
     std::vector<std::string> runs() const { return events_with("system: "); }
