@@ -33,8 +33,11 @@ flush_firewall() {
 drop_addresses() { ip addr del 10.123.234.1/24 dev br0 && ip addr del fd22:9464:dfb8::1/64 dev br0; }
 # Quiet, and the router as start left it with the same daemons.
 repaired() { [[ ! -s $WORK/log ]] && same_state "$WORK/started" && daemons | cmp -s - "$WORK/daemons"; }
+# shellcheck disable=SC2009  # one listing of PID and name for all five
 daemons() { ps -eo pid=,comm= | grep -E ' (runsvdir|runsv|svlogd|stubd|dnsmasq)$' | sort; }
+# shellcheck disable=SC2016  # "$1" is the sourcing shell's
 include() { /bin/sh -c '. "$1"' sh "$FILES/firewall.include" </dev/null; }
+# shellcheck disable=SC2016  # "$1" is the sourcing shell's
 hotplug() { env "$@" /bin/sh -c '. "$1"' sh "$FILES/nimbractl.hotplug" </dev/null; }
 
 # Samples the filter of both families until told to stop; a jump from a
