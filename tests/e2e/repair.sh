@@ -31,10 +31,18 @@ flush_firewall() {
     done
 }
 drop_addresses() { ip addr del 10.123.234.1/24 dev br0 && ip addr del fd22:9464:dfb8::1/64 dev br0; }
-# Quiet, and the router as start left it with the same daemons.
-repaired() { [[ ! -s $WORK/log ]] && same_state "$WORK/started" && daemons | cmp -s - "$WORK/daemons"; }
-# shellcheck disable=SC2009  # one listing of PID and name for all five
-daemons() { ps -eo pid=,comm= | grep -E ' (runsvdir|runsv|svlogd|stubd|dnsmasq)$' | sort; }
+# Quiet, and the router as start left it with the daemons the row began
+# with (runsvdir, every runsv and svlogd, the services).
+repaired() {
+    [[ ! -s $WORK/log ]] || { cat "$WORK/log" && return 1; }
+    same_state "$WORK/started" && daemons | diff "$WORK/daemons" -
+}
+# Without what a stub daemon forks between its sleeps (named like it).
+daemons() {
+    ps -eo pid=,ppid=,comm= | awk '{ comm[$1] = $3; parent[$1] = $2 }
+        END { for (pid in comm) if (comm[pid] ~ /^(runsvdir|runsv|svlogd|stubd|dnsmasq)$/ && comm[parent[pid]] != "stubd")
+            print pid, comm[pid] }' | sort
+}
 # shellcheck disable=SC2016  # "$1" is the sourcing shell's
 include() { /bin/sh -c '. "$1"' sh "$FILES/firewall.include" </dev/null; }
 # shellcheck disable=SC2016  # "$1" is the sourcing shell's
@@ -65,11 +73,11 @@ probed_start() {
 
 run_rows \
     "repair, stopped | snapshot >$WORK/fresh | nimbra-repair | 0 | ^Nimbra is not running, nothing to repair$ | same_state $WORK/fresh" \
-    "start, probed every few ms | - | - | - | - | probed_start && eventually all_services_run && snapshot >$WORK/started && daemons >$WORK/daemons" \
-    "repair of an intact agent | - | nimbra-repair | 0 | ^Nimbra network state repaired\.$ | repaired" \
-    "firewall include after a flush | flush_firewall && drop_addresses | - | - | - | include && repaired" \
-    "hotplug: the bridge came up without its addresses | drop_addresses | - | - | - | hotplug ACTION=ifup INTERFACE=lan DEVICE=br0 && repaired" \
-    "hotplug of another interface | drop_addresses | - | - | - | hotplug ACTION=ifup INTERFACE=wan DEVICE=wan0 && [[ \$(ip addr show dev br0) != *10.123.234.1* ]] && nimbra-repair >/dev/null && repaired" \
+    "start, probed every few ms | - | - | - | - | probed_start && eventually all_services_run && snapshot >$WORK/started" \
+    "repair of an intact agent | daemons >$WORK/daemons | nimbra-repair | 0 | ^Nimbra network state repaired\.$ | repaired" \
+    "firewall include after a flush | flush_firewall && drop_addresses && daemons >$WORK/daemons | - | - | - | include && repaired" \
+    "hotplug: the bridge came up without its addresses | drop_addresses && daemons >$WORK/daemons | - | - | - | hotplug ACTION=ifup INTERFACE=lan DEVICE=br0 && repaired" \
+    "hotplug of another interface | drop_addresses && daemons >$WORK/daemons | - | - | - | hotplug ACTION=ifup INTERFACE=wan DEVICE=wan0 && [[ \$(ip addr show dev br0) != *10.123.234.1* ]] && nimbra-repair >/dev/null && repaired" \
     "stop | - | nimbractl stop | 0 | ^Nimbra stopped\.$ | eventually agent_processes_gone && same_state $WORK/fresh" \
     "stopped: include and hotplug start nothing | - | - | - | - | include && hotplug ACTION=ifup INTERFACE=lan DEVICE=br0 && same_state $WORK/fresh" \
     "start without the batch entry point | grep -v -e certificate -e ^LD_LIBRARY_PATH $WORK/started.out >$WORK/batched && ROW_ENV=(LD_LIBRARY_PATH=$LITERAL) | nimbractl start | 0 | ^Nimbra successfully started\.$ | diff $WORK/batched <(grep -v ^LD_LIBRARY_PATH $WORK/out) && eventually all_services_run && same_state $WORK/started" \
