@@ -39,6 +39,8 @@ void fuzz_require(bool ok, const char *what) {
 const std::string &fuzz_dir() { return g_dir; }
 
 void write_bytes(const std::string &path, const std::string &text) {
+    // A directory left by an earlier input would refuse every later file.
+    std::filesystem::remove_all(path);
     if (text == "/") std::filesystem::create_directory(path);
     else std::ofstream(path, std::ios::binary) << text;
 }
