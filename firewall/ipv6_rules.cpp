@@ -92,24 +92,22 @@ void install_tproxy(const rule_values &values, bool repair) {
     // The kernel keeps every copy of a rule added twice.
     if (!repair || !command_output_contains("ip -6 rule show", "fwmark 0x3 lookup 101"))
         run_shellf("ip -f inet6 rule add fwmark 3 lookup 101");
-    if (repair)
-        run_shellf("ip -f inet6 route replace local default dev %s table 101", values.interface);
-    else
+    // As at start, the first interface's route stands: later ones are
+    // refused as duplicates, so a repair adds one only to a table without it.
+    if (!repair || !command_output_contains("ip -6 route show table 101", "local default"))
         run_shellf("ip -f inet6 route add local default dev %s table 101", values.interface);
     apply_steps(kTproxyRules, values, FAMILY_IPV6);
 }
 
 }  // namespace
 
-void install_ipv6_rules(bool repair) { install_ipv6_rules_from(kIfInet6, repair); }
-
-void install_ipv6_rules_from(const char *if_inet6, bool repair) {
+void install_ipv6_rules(bool repair) {
     apply_steps(kFilterRules, {}, FAMILY_IPV6);
 
     char **ifnames = get_nimbra_ifnames();
     for (char **name = ifnames; name && *name; ++name) {
         char address[kIpv6TextSize];
-        const int error = get_iface_ipv6_in(if_inet6, *name, address);
+        const int error = get_iface_ipv6(*name, address);
         if (error) {
             fprintf(stderr, "Failed retrieving router's IPv6 address: %s\n", strerror(error));
             continue;

@@ -5,12 +5,9 @@
 // Fills the agent's (empty) IPv6 filter chains, then for each interface with
 // a link-local address the redirects of the configured variant (DNAT in nat,
 // or TPROXY in mangle with policy routing). Failed commands are passed over.
-// With repair, the TPROXY policy rule is added only when missing and its
-// route replaced, so that running it again adds nothing.
+// With repair, the TPROXY policy rule and its route are added only when
+// missing, so that running it again adds nothing.
 void install_ipv6_rules(bool repair = false);
-// install_ipv6_rules() with the addresses read from if_inet6 instead of
-// kIfInet6.
-void install_ipv6_rules_from(const char *if_inet6, bool repair);
 
 // The router's IPv6 redirect address: the rules send web traffic there, and
 // start puts it on the first interface.

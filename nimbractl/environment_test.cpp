@@ -47,24 +47,4 @@ TEST_F(environment, exports_every_variable) {
     }
 }
 
-// One refusal per kind of key (the rules are tested in util/shell_safe_test);
-// the hostile line comes first, as the first match wins.
-TEST_F(environment, missing_or_unsafe_settings_stop_it_naming_the_key) {
-    const struct { const char *line, *key; } cases[] = {
-        {"[network]\nifnames=br0 $(touch${IFS}/tmp/x)\n", "network.ifnames"},
-        {"[network]\nbridge_ifname=..\n", "network.bridge_ifname"},
-        {"[nimbra_path]\nbase=/opt/x|y 'z'\n", "nimbra_path.base"},
-        {"[nimbra_path]\ndata=/data/../etc\n", "nimbra_path.data"},
-        {"[nimbra_path]\nlog=/\n", "nimbra_path.log"},
-    };
-    for (const auto &c : cases) {
-        const bool network = std::string(c.key).rfind("network.", 0) == 0;
-        EXPECT_EQ(export_with(c.line + kDirs + (network ? "" : kNetwork)), -1) << c.line;
-        EXPECT_NE(err.find(std::string("Unsafe value for ") + c.key + ": expected "), std::string::npos) << err;
-    }
-    EXPECT_EQ(export_with(kDirs), -1);
-    EXPECT_EQ(export_with("[nimbra_path]\nbase=/b\nramdisk=/r\n" + kNetwork), -1);
-    EXPECT_NE(err.find("Warning: 'nimbra_path.data' not found"), std::string::npos) << err;
-}
-
 }  // namespace

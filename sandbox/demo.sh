@@ -205,9 +205,9 @@ demo() {
 }
 
 if [[ ${1-} == --inside ]]; then
-    # The end-to-end tests' helpers: snapshots, waits, the agent's paths.
-    # shellcheck source=../tests/e2e/lib.sh
-    source "$REPO/tests/e2e/lib.sh"
+    # The sandbox helpers: snapshots, waits, the agent's paths.
+    # shellcheck source=lib.sh
+    source "$REPO/sandbox/lib.sh"
     demo
 else
     build_and_enter

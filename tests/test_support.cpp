@@ -3,8 +3,6 @@
 #include <stdio.h>
 #include <stdlib.h>
 
-#include <algorithm>
-
 #include "firewall/batch.h"
 #include "libraries/nimbracfg/nimbrafiles.h"
 #include "tests/fake_vendor.h"
@@ -45,24 +43,6 @@ std::vector<std::string> events_with(const std::string &prefix) {
     return found;
 }
 
-std::string event_sequence(bool rules, size_t from) {
-    std::string text;
-    for (size_t i = from; i < test_events().size(); ++i) {
-        const std::string &event = test_events()[i];
-        std::string item = "$";
-        if (event.compare(0, 7, "popen: ") == 0) {
-            item = "?" + event.substr(7);
-        } else if (event.compare(0, 8, "vendor: ") == 0) {
-            // Drop the " [family]" at the end, and the rule unless asked for.
-            item = event.substr(8, event.rfind(" [") - 8);
-            size_t end = item.find(' ', item.find(' ', item.find(' ') + 1) + 1);
-            if (!rules && end != std::string::npos) item.erase(end);
-        }
-        text += (text.empty() ? "" : ", ") + item;
-    }
-    return text;
-}
-
 process_recorder::process_recorder() {
     test_events().clear();
     g_recorder = this;
@@ -72,11 +52,6 @@ process_recorder::process_recorder() {
 process_recorder::~process_recorder() {
     set_process_runner(nullptr);
     g_recorder = nullptr;
-}
-
-bool process_recorder::ran(const std::string &command) const {
-    const std::vector<std::string> commands = runs();
-    return std::count(commands.begin(), commands.end(), command) > 0;
 }
 
 void use_config(const temp_dir &dir, const std::string &text) {

@@ -17,10 +17,6 @@
 std::vector<std::string> &test_events();
 // The events that start with prefix, with the prefix removed.
 std::vector<std::string> events_with(const std::string &prefix);
-// The events from index from on, comma separated: "table op chain" for a
-// vendor call (with its rule when rules is set), "?command" for a read,
-// "$" for a shell command.
-std::string event_sequence(bool rules = false, size_t from = 0);
 
 // Replaces system() (which returns status[command], else 0) and popen()
 // (which reads output[command]) while it lives, logging each command to
@@ -33,8 +29,6 @@ struct process_recorder {
     std::map<std::string, std::string> output;
     std::map<std::string, int> status;
     std::vector<std::string> runs() const { return events_with("system: "); }
-    std::vector<std::string> reads() const { return events_with("popen: "); }
-    bool ran(const std::string &command) const;  // among runs()
 };
 
 // Makes text the configuration file the fake vendor names, and forgets every

@@ -25,7 +25,12 @@ int get_iface_ipv4(const char *interface, char *buffer, size_t size) {
     return 0;
 }
 
+namespace {
+
+// The kernel's list of IPv6 addresses.
 const char kIfInet6[] = "/proc/net/if_inet6";
+
+}  // namespace
 
 int find_iface_ipv6(FILE *if_inet6, const char *interface, char *buffer) {
     char line[128];
@@ -52,8 +57,8 @@ int find_iface_ipv6(FILE *if_inet6, const char *interface, char *buffer) {
     return ENODEV;
 }
 
-int get_iface_ipv6_in(const char *if_inet6, const char *interface, char *buffer) {
-    FILE *file = fopen(if_inet6, "r");
+int get_iface_ipv6(const char *interface, char *buffer) {
+    FILE *file = fopen(kIfInet6, "r");
     if (!file) {
         fprintf(stderr, "%s: /proc/net/if_inet6 not found\n", "get_iface_ipv6");
         return ENOENT;
@@ -61,8 +66,4 @@ int get_iface_ipv6_in(const char *if_inet6, const char *interface, char *buffer)
     const int result = find_iface_ipv6(file, interface, buffer);
     fclose(file);
     return result;
-}
-
-int get_iface_ipv6(const char *interface, char *buffer) {
-    return get_iface_ipv6_in(kIfInet6, interface, buffer);
 }

@@ -10,19 +10,14 @@
 // address; the negated errno of socket() when no socket could be opened.
 int get_iface_ipv4(const char *interface, char *buffer, size_t size);
 
-// The kernel's list of IPv6 addresses.
-extern const char kIfInet6[];  // "/proc/net/if_inet6"
-
 // Room for an address text in get_iface_ipv6's buffer.
 constexpr size_t kIpv6TextSize = 80;
 
-// The interface's first link-local (fe80::/10) address from kIfInet6 as
+// The interface's first link-local (fe80::/10) address from /proc/net/if_inet6 as
 // text into buffer (kIpv6TextSize bytes). 0, or a positive error number:
 // ENOENT when the file cannot be opened (after a message on stderr), ENODEV
 // when the interface has no link-local address.
 int get_iface_ipv6(const char *interface, char *buffer);
-// get_iface_ipv6() reading the file if_inet6 instead of kIfInet6.
-int get_iface_ipv6_in(const char *if_inet6, const char *interface, char *buffer);
 // The same search over an open if_inet6 stream, read to the match or the
 // end; 0 or ENODEV. The stream stays open.
 int find_iface_ipv6(FILE *if_inet6, const char *interface, char *buffer);

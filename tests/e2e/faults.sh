@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Injected faults (docs/faults.md keeps the same table): a missing tool, a
 # failing firewall command, a read-only or full ram directory, a broken agent
-# install, an unreadable configuration, an interface that vanishes during
-# start. Each command ends with its status and a stderr line naming what
+# install, an unreadable configuration, an interface without an IPv4
+# address or one that vanishes during start. Each command ends with its status and a stderr line naming what
 # failed; once the fault is undone, stop brings the router back and the
 # agent's install, data and configuration are as they were.
 # shellcheck source=lib.sh
@@ -62,6 +62,9 @@ vanish_on() {
     ip link set "$DUMMY" up && nimbra-ini set network.ifnames "$DUMMY" && rm -f "$RAM_DIR/MAC"
     stub "$1" "ip link del $DUMMY 2>/dev/null; exec \"\$real\" \"\$@\""
 }
+# A second interface without an IPv4 address.
+without_ipv4() { ip link add "$DUMMY" type veth peer name "${DUMMY}p" && ip link set "$DUMMY" up && nimbra-ini set network.ifnames "br0 $DUMMY"; }
+nat_rules_of() { iptables -w -t nat -S NIMBRA_NAT | grep -c -- "-i $DUMMY -p $1"; }
 started() { test -e "$STATUS_DIR/nimbra_running" && test -d /var/service; }
 refused() { ! test -e "$STATUS_DIR/nimbra_running" && ! test -e "$STATUS_DIR/nimbra_starting" && ! test -e /var/service; }
 # The agent's install, data and configuration, by content.
@@ -106,5 +109,6 @@ run_rows \
     "configuration empty | : >\$NIMBRA_CONFIG | nimbractl start | 1 | $CONFIG_FAILS | refused" \
     "configuration missing | agent_up && rm \$NIMBRA_CONFIG | nimbractl stop | 1 | ^tkvs_init: File '$NIMBRA_CONFIG' does not exist$ | test -e $STATUS_DIR/nimbra_running" \
     "interface vanishes before its set-up | vanish_on ifconfig | nimbractl start | 0 | ^Failed to get MAC for interface $DUMMY$ | ! test -e $STATUS_DIR/nimbra_running && ! test -e $STATUS_DIR/nimbra_starting && ! pgrep -x runsvdir && [[ \$(iptables -S FORWARD) != *NIMBRA* ]]" \
+    "an interface without IPv4 | without_ipv4 | nimbractl start | 0 | ^Skipping DNS interception on $DUMMY: no IPv4 address$ | started && [[ \$(nat_rules_of tcp) == 4 && \$(nat_rules_of udp) == 0 ]]" \
     "interface vanishes before the firewall | vanish_on ipset | nimbractl start | 0 | ^Failed retrieving router's IPv6 address: No such device$ | started"
 finish

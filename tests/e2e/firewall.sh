@@ -2,8 +2,9 @@
 # The router after start on a real kernel, in each variant (DNAT or TPROXY,
 # one or two LAN interfaces, chains owned by the router): rules, IP sets,
 # addresses, routes and service tree exactly as firewall/<variant>.rules
-# holds them; a start over its own rule set leaves the same packet filter;
-# stop leaves the packet filter as it was before start.
+# holds them; a start over its own rule set and a repair leave the same;
+# stop, even after a hook was removed from one family by hand, leaves the
+# packet filter as it was before start.
 # NIMBRA_UPDATE_GOLDEN=1 rewrites the .rules files from what the kernel shows.
 # shellcheck source=lib.sh
 source "$(dirname "$0")/lib.sh"
@@ -56,10 +57,13 @@ variant() {
 rows=()
 for entry in "dnat br0 0 0" "dnat_two br0,br1 0 0" "tproxy br0 1 0" "tproxy_two br0,br1 1 0" "router_chains br0 0 1"; do
     read -r name ifnames tproxy router_owned <<<"$entry"
-    rows+=("$name: start | variant $ifnames $tproxy $router_owned | nimbractl start | 0 | ^Nimbra successfully started\.$ | golden $name")
+    rows+=("$name: start | variant $ifnames $tproxy $router_owned | nimbractl start | 0 | ^Router's IPv6 fe80:[0-9a-f:]+ @ br0$ | golden $name")
+    rows+=("$name: a repair changes nothing | - | nimbra-repair | 0 | ^Nimbra network state repaired\.$ | golden $name")
     # A start over a rule set already there (one that lost its marker).
     [[ $name != *_two ]] || rows+=("$name: a start over its own rules | rm $STATUS_DIR/nimbra_running | nimbractl start | 0 | ^Nimbra successfully started\.$ | golden $name '$FILTER_ONLY'")
-    rows+=("$name: stop | - | nimbractl stop | 0 | ^Nimbra stopped\.$ | diff -u $WORK/before <(filter_state)")
+    # A hook of its own gone from one family is still removed from the other.
+    ((router_owned)) && unhook=- || unhook='ip6tables -w -D FORWARD -j NIMBRA_FILTERS'
+    rows+=("$name: stop | $unhook | nimbractl stop | 0 | ^Nimbra stopped\.$ | diff -u $WORK/before <(filter_state)")
 done
 run_rows "${rows[@]}"
 finish

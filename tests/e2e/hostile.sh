@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Hostile input (docs/faults.md keeps the same table): configuration values
-# with shell metacharacters, relative, "..", huge and deep values, and
-# status and version files that block. Each command ends with its status and
+# with shell metacharacters, relative, "..", huge and deep values, values
+# start refuses, and status and version files that block. Each command ends with its status and
 # message, no injected command runs (a canary file would appear), and
 # nothing is written outside the configured directories.
 # shellcheck source=lib.sh
@@ -16,7 +16,10 @@ config_of() {
     local setting && cp "$WORK/config.ini" "$NIMBRA_CONFIG"
     for setting; do if [[ $setting == *=* ]]; then nimbra-ini set "${setting%%=*}" "${setting#*=}"; else nimbra-ini unset "$setting"; fi; done
 }
-after_row() { ! test -e "$CANARY" && cp "$WORK/config.ini" "$NIMBRA_CONFIG"; }
+# A refused start leaves no marker; a row that starts the agent stops it.
+after_row() {
+    ! test -e "$CANARY" && ! compgen -G "$STATUS_DIR/nimbra_*" && cp "$WORK/config.ini" "$NIMBRA_CONFIG"
+}
 # Everything under /var and /run but the configured directories (and what
 # lies on the way to them), the service tree and this test's own.
 listing() {
@@ -56,6 +59,11 @@ configs=(
     "start|1|^Error while setting Nimbra environment variables$|network.ifnames"
     "stop|0|^Nimbra stopped\.$|nimbra_path.log=$LOG_DIR;touch>$CANARY;"
     "start|0|^Invalid base port: 65535$|nimbra_ports.base_port=$(printf '9%.0s' {1..4096})"
+    "start|0|^Invalid base port: 1023$|nimbra_ports.base_port=1023"
+    "start|0|^Invalid base port: 65409$|nimbra_ports.base_port=65409"
+    "start|0|^Can't find Nimbra root directory: /var/nimbra/none/shares/usr/bin/$|nimbra_path.base=/var/nimbra/none"
+    "start|0|^Can't find Nimbra data directory: $NIMBRA_CONFIG/data$|nimbra_path.data=$NIMBRA_CONFIG/data"
+    "start|0|^Can't find accelerator flow config$|hwa_flow.flush_interval"
     "start|0|^Can't find network interface: aaaa|network.ifnames=br0,$(printf 'a%.0s' {1..65536})"
 )
 rows=("before | listing >$WORK/before | - | - | - | -"
@@ -67,6 +75,9 @@ for entry in "${configs[@]}"; do
 done
 rows+=(
     "payloads in numbers and names | numbers_hostile | nimbractl start | 0 | ^Nimbra successfully started\.$ | nimbractl status -j >/dev/null && nimbractl stop >/dev/null"
+    "TPROXY, the agent's DNS not on 53 | config_of iptables.use_tproxy_ipv6=1 nimbra_ports.router_dnsmasq_port=5353 | nimbractl start | 0 | ^Invalid configuration : IPv6 TPROXY works only with dnsmasq port 53 | -"
+    "TPROXY, the router's DNS on 53 | config_of iptables.use_tproxy_ipv6=1 nimbra_ports.dnsmasq_port=53 | nimbractl start | 0 | ^Invalid configuration : IPv6 TPROXY | -"
+    "logging off | config_of nimbra_log.max_log_size=0 | nimbractl start | 0 | ^Nimbra-Agent service logging is disabled$ | ! test -e /var/service/apid/log && nimbractl stop >/dev/null"
     "a deep data directory | config_of nimbra_path.data=$DATA_DIR/$(printf 'd/%.0s' {1..30}) | nimbractl start | 0 | ^Nimbra successfully started\.$ | test -s $DATA_DIR/d/d/d/d/d/d/d/d/d/d/d/d/d/d/d/d/d/d/d/d/d/d/d/d/d/d/d/d/d/d/apid.pem && nimbractl stop >/dev/null"
     "status files that block | plant $STATUS_DIR/rclient_last_ping $STATUS_DIR/configd_last_logs $DATA_DIR/cloudtoken | nimbractl status | 0 | ^           last ping: none$ | rm $STATUS_DIR/rclient_last_ping $STATUS_DIR/configd_last_logs $DATA_DIR/cloudtoken"
     "version files that block | mv /var/nimbra/agent/shares/VERSION $WORK && plant /var/nimbra/agent/shares/VERSION | nimbractl version -j | 0 | \"agent-version\":\"\" | mv -f $WORK/VERSION /var/nimbra/agent/shares/"

@@ -1,6 +1,5 @@
 # The end-to-end runner. A scenario script sources this file (and so runs in
-# a sandbox router of its own) and hands its rows to run_rows. The demo
-# sources it too, for the helpers and the agent's paths.
+# a sandbox router of its own) and hands its rows to run_rows.
 #
 # A row is six fields separated by " | ":
 #     what | setup | command | exit | pattern | check
@@ -22,12 +21,10 @@ if [[ ${SANDBOX_ROUTER:-} != 1 ]]; then
     SANDBOX_UNAVAILABLE_STATUS=77 exec "$(dirname "${BASH_SOURCE[0]}")/../../sandbox/run" "$0" "$@"
 fi
 
-# The sandbox's agent install and configuration (sandbox/run).
-# shellcheck disable=SC2034  # for the scenarios
-readonly ROOT_DIR=/var/nimbra/agent/shares/usr/bin/ RAM_DIR=/var/nimbra/ram DATA_DIR=/var/nimbra/data \
-    LOG_DIR=/var/nimbra/log STATUS_DIR=/var/nimbra/ram/status
-WORK=$(mktemp -d)
-readonly WORK
+# The sandbox's paths, waits and snapshots.
+# shellcheck source=../../sandbox/lib.sh
+source "$(dirname "${BASH_SOURCE[0]}")/../../sandbox/lib.sh"
+
 # A sanitized build writes its reports here (CMakeLists.txt).
 if [[ -n ${NIMBRA_SANITIZER_LOGS:-} ]]; then rm -rf "$NIMBRA_SANITIZER_LOGS" && mkdir -p "$NIMBRA_SANITIZER_LOGS"; fi
 checks=0 failures=0 ROW_ENV=()
@@ -40,48 +37,9 @@ fail() {
 }
 expect_eq() { if [[ $2 == "$3" ]]; then pass "$1"; else fail "$1" "expected: $2" "actual:   $3"; fi; }
 
-# wait_until SECONDS CMD...: polls CMD until it succeeds; 1 on timeout.
-wait_until() {
-    local deadline=$((SECONDS + $1))
-    until "${@:2}"; do ((SECONDS < deadline)) || return 1 && sleep 0.2; done
-}
-eventually() { wait_until 20 "$@"; }
-
 # What the last row's command printed: says ERE (either stream), json FILTER.
 says() { grep -qaE -- "$1" "$WORK/out" "$WORK/err"; }
 json() { jq -e "$1" "$WORK/out" >/dev/null 2>&1; }
-
-# The router's state (sandbox/bin/router-state) without chain declarations:
-# stop leaves the agent's chains in place, empty. No pipe: its other end
-# would show up in the process list.
-snapshot() { router-state >"$WORK/state.raw" && grep -v '^-N ' "$WORK/state.raw"; }
-
-# same_state FILE [SECONDS]: the router is as FILE recorded. A difference
-# must last 5 s (or SECONDS) to count: a stub daemon between two sleeps is
-# not a change.
-same_state() {
-    local deadline=$((SECONDS + ${2:-5}))
-    until snapshot >"$WORK/state.now" && diff -u "$1" "$WORK/state.now" >"$WORK/state.diff"; do
-        ((SECONDS < deadline)) || { cat "$WORK/state.diff" && return 1; } && sleep 0.3
-    done
-}
-# settle FILE: a snapshot the router still matches a moment later, so that
-# no process caught in passing is in it.
-snapshot_twice() { snapshot >"$1" && sleep 0.5 && same_state "$1" 0 >/dev/null; }
-settle() { wait_until 30 snapshot_twice "$1"; }
-# The router without its process list.
-state() { snapshot | sed '/^## processes/,$d'; }
-
-# The rules in the agent's chains, in both families and every table.
-agent_rules() { { iptables-save && ip6tables-save; } | grep -E '^-A (NIMBRA_[A-Z_]*|UNMANAGED|PAUSE|FILTERED) ' || true; }
-
-agent_processes_gone() {
-    local name
-    for name in runsvdir runsv svlogd stubd dnsmasq openssl; do ! pgrep -x "$name" >/dev/null || return; done
-}
-# Every agent process ends; those left are shown if not.
-agent_processes_end() { eventually agent_processes_gone || { pgrep -af 'runsv|svlogd|stubd|dnsmasq|openssl' && false; }; }
-all_services_run() { [[ $("$ROOT_DIR/sv" status /var/service/* 2>/dev/null | grep -c '^run: ') == 10 ]]; }
 
 # The row's command, leaving its streams in $WORK/out and $WORK/err.
 run_command() {
