@@ -52,10 +52,7 @@ TEST_F(firewall_batch, leaves_out_what_would_fail_and_commits_the_rest_at_once) 
 }
 
 TEST_F(firewall_batch, listings_show_what_the_batch_will_leave) {
-    const struct {
-        const char *needle;
-        int listed;
-    } cases[] = {
+    const struct { const char *needle; int listed; } cases[] = {
         {" FORWARD -j A", 1},  // deleted, then added back
         {" A -j DROP", 0},     // flushed
         {" B -j ACCEPT", 1},   // added to a new chain
@@ -71,14 +68,6 @@ TEST_F(firewall_batch, listings_show_what_the_batch_will_leave) {
     });
     for (const auto &c : cases) EXPECT_EQ(listing_contains("iptables -S", c.needle), c.listed) << c.needle;
     capture(commit_firewall_batch);
-}
-
-TEST_F(firewall_batch, refused_batch_is_applied_change_by_change) {
-    fake_vendor().batch_result = -1;
-    EXPECT_EQ(capture([&] { return apply({{"filter", "-F", "A", nullptr}, {"filter", "-A", "A", "-j ACCEPT"}}); }), -1);
-    EXPECT_EQ(test_events(), (std::vector<std::string>{"popen: iptables-save", "vendor: filter -F A [0]",
-                                                       "vendor: filter -A A -j ACCEPT [0]"}));
-    EXPECT_EQ(err, "The iptables batch was refused; applying its changes one at a time\n");
 }
 
 }  // namespace

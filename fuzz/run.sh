@@ -1,6 +1,6 @@
 #!/bin/sh
 # A long run of one target, after `cmake --preset fuzz && cmake --build --preset fuzz`:
-#   fuzz/run.sh tkvs|json|if_inet6|reports [RUNS] [libFuzzer options...]
+#   fuzz/run.sh tkvs|json|reports [RUNS] [libFuzzer options...]
 # New inputs go to build/fuzz/corpus-fuzz_<name>/, crash inputs to the working directory.
 set -eu
 here=$(cd "$(dirname "$0")" && pwd) target=fuzz_${1#fuzz_} runs=${2:-10000000}

@@ -10,17 +10,17 @@ namespace {
 class init_interfaces_test : public agent_test {
 protected:
     int run(const std::string &network, const char *sys = "sys") {
-        make_dirs(dir.path, {"sys/br0", "ram"});
+        std::filesystem::create_directories(dir / "sys/br0");
+        std::filesystem::create_directories(dir / "ram");
         use_config(dir, tree_ini() + "[network]\n" + network + "\n");
         return capture([&] { return init_interfaces_in((dir / sys).c_str()); });
     }
 };
 
 TEST_F(init_interfaces_test, refuses_what_it_cannot_prepare) {
-    const struct {
-        const char *network, *address;  // contents of sys/br0/address, nullptr: none
-        const char *sys, *message;
-    } cases[] = {
+    // The network section, sys/br0/address (nullptr: none), the sysfs tree
+    // and the refusal.
+    const struct { const char *network, *address, *sys, *message; } cases[] = {
         {"", "aa:bb:cc:dd:ee:ff", "sys", "Error: No network interface found\n"},
         {"ifnames=eth9 br0", "aa:bb:cc:dd:ee:ff", "sys", "Error: Interface eth9 not found\n"},
         {"ifnames=br0", "aa:bb:cc:dd:ee:f\n", "sys", "Failed to get MAC for interface br0\n"},

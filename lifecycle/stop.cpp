@@ -9,6 +9,7 @@
 #include "firewall/packet_filter.h"
 #include "libraries/nimbracfg/nimbrafiles.h"
 #include "lifecycle/markers.h"
+#include "lifecycle/services.h"
 #include "util/process.h"
 
 namespace {
@@ -29,6 +30,9 @@ int stop_agent() {
     puts("Stopping Nimbra services ...");
     run_system("rm -rf /var/service");
     run_system("killall -s SIGHUP runsvdir");
+    // The loggers finish writing before their directory goes.
+    if (!wait_for_supervision_exit())
+        fprintf(stderr, "Agent services still running after %u s\n", kSupervisionExitMs / 1000);
     // Without a log directory there is nothing of ours to remove.
     const char *log = get_nimbra_log_path();
     if (log && *log) run_shellf("rm -rf %s", log);

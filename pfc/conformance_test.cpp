@@ -11,33 +11,15 @@ namespace {
 
 const char kChain[] = "-N NIMBRA_VENDOR_TEST\n";
 
-class conformance : public agent_test {
-protected:
-    void TearDown() override {
-        set_report_level(kResultLevel);
-        agent_test::TearDown();
-    }
-    // Defaults, where the test chain shows in a family's listing once created.
-    void fresh_vendor() {
-        set_report_level(kLogLevel);
-        reset_fake_vendor();
-        recorder.output.clear();
-        use_config(dir, "[nimbra_path]\nbase=/opt/nimbra\n");
-        fake_vendor().on_iptables = [this](const fake_iptables_call &call) {
-            recorder.output[call.family ? "ip6tables -t nat -S" : "iptables -t nat -S"] = kChain;
-        };
-    }
-};
+using conformance = agent_test;
 
 TEST_F(conformance, groups_pass_only_what_the_vendor_delivers) {
     const std::string missing = dir / "missing", empty = dir / "empty";
     fake_vendor_state &v = fake_vendor();
-    const struct {
-        int (*group)(int *, uint16_t *);
-        std::function<void()> setup;
-        uint16_t flags;  // one bit per passed check
-        std::string log;
-    } cases[] = {
+    // A group, what setup changes in the vendor's defaults, one bit per
+    // passed check, and the log.
+    const struct { int (*group)(int *, uint16_t *); std::function<void()> setup; uint16_t flags; std::string log; }
+        cases[] = {
         {test_config_file, [&] { v.config_path_null = true; }, 0x0, "    failed to retrieve config file path\n"},
         {test_config_file, [&] { v.config_path = missing; }, 0x1, "    file '" + missing + "' does not exist\n"},
         {test_config_file, [&] { write_text(v.config_path = empty, ""); }, 0x3, "    failed to load file '" + empty},
@@ -54,8 +36,15 @@ TEST_F(conformance, groups_pass_only_what_the_vendor_delivers) {
         {test_accelerator, [&] { v.flow_count = 1, v.flush_result = -5; }, 0x3, "    failed to flush flows\n"},
     };
     EXPECT_EQ(set_report_level(4), -1);
+    set_report_level(kLogLevel);
     for (const auto &c : cases) {
-        fresh_vendor();
+        // The test chain shows in a family's listing once created.
+        reset_fake_vendor();
+        recorder.output.clear();
+        use_config(dir, "[nimbra_path]\nbase=/opt/nimbra\n");
+        v.on_iptables = [this](const fake_iptables_call &call) {
+            recorder.output[call.family ? "ip6tables -t nat -S" : "iptables -t nat -S"] = kChain;
+        };
         c.setup();
         int count = 0;
         uint16_t flags = 0;
@@ -63,6 +52,7 @@ TEST_F(conformance, groups_pass_only_what_the_vendor_delivers) {
         EXPECT_EQ(flags, c.flags) << c.log;
         EXPECT_NE(out.find(c.log), std::string::npos) << out;
     }
+    set_report_level(kResultLevel);
 }
 
 }  // namespace

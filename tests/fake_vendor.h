@@ -28,7 +28,6 @@ struct fake_vendor_state {
     int iptables_result = 0;
     std::function<void(const fake_iptables_call &)> on_iptables;
     std::vector<fake_batch> batches;
-    int batch_result = 0;
     bool flows_null = false;
     int flow_count = 0, raise_result = 0, flush_result = 0;
 };

@@ -6,7 +6,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <initializer_list>
 #include <iterator>
 #include <string>
 
@@ -24,11 +23,6 @@ struct temp_dir {
     std::string operator/(const std::string &name) const { return path + "/" + name; }
     std::string path;
 };
-
-// Makes each directory (and its parents) under base.
-inline void make_dirs(const std::string &base, std::initializer_list<const char *> dirs) {
-    for (const char *dir : dirs) std::filesystem::create_directories(base + "/" + dir);
-}
 
 // Writes text to path, making missing parent directories first.
 inline void write_text(const std::string &path, const std::string &text) {

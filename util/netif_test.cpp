@@ -15,11 +15,7 @@ const char kIfInet6[] =
     "febf0000000000000000000000000007 05 40 00 80     eth1\n";
 
 TEST(find_iface_ipv6, takes_first_link_local_of_exact_name) {
-    const struct {
-        const char *interface;
-        int result;
-        const char *address;
-    } cases[] = {
+    const struct { const char *interface; int result; const char *address; } cases[] = {
         {"br0", 0, "fe80::211:22ff:fe33:4455"}, {"br0.1", 0, "fe80::abc"}, {"eth1", 0, "febf::7"},
         {"br", ENODEV, ""},
     };

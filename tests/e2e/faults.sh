@@ -38,6 +38,10 @@ failing_iptables() {
     stub iptables 'case " $* " in *" -S "*) exec "$real" "$@" ;; esac
 echo "iptables: Operation not permitted (injected)." >&2; exit 1'
 }
+# ipset refuses a restore, and runs every other command.
+# shellcheck disable=SC2016  # expanded by the stub
+refusing_restore() { stub ipset '[ "$1" != -exist ] || exit 1
+exec "$real" "$@"'; }
 agent_up() { nimbractl start >/dev/null 2>&1; }
 # The reference library without its batch entry point: one iptables process
 # per change, as a vendor library written before batches has it.
@@ -92,6 +96,7 @@ run_rows \
     'ip6tables missing | hold ip6tables && one_by_one | nimbractl start | 0 | ip6tables: not found | started' \
     'iptables-restore missing: the batch falls back | hold iptables-restore | nimbractl start | 0 | ^The iptables batch was refused; applying its changes one at a time$ | started' \
     'ipset missing | hold ipset | nimbractl start | 0 | ipset: not found | started' \
+    'ipset restore refused | refusing_restore | nimbractl start | 0 | ^ipset restore failed; running its commands one at a time$ | started && mapfile -t sets < <(ipset list -n) && ((${#sets[@]} == 13))' \
     'ip missing | hold ip | nimbractl start | 0 | ip: not found | started' \
     'ifconfig missing | hold ifconfig | nimbractl start | 0 | ifconfig: not found | started' \
     'iptables missing at stop | agent_up && hold iptables && one_by_one | nimbractl stop | 0 | iptables: not found | ! test -e $STATUS_DIR/nimbra_running && ! test -e /var/service' \
