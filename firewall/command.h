@@ -7,6 +7,8 @@
 #include <stddef.h>
 #include <stdio.h>
 
+#include "util/result.h"
+
 // The vendor API's family argument.
 enum ip_family : int { FAMILY_IPV4 = 0, FAMILY_IPV6 = 1 };
 

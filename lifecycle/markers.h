@@ -3,6 +3,8 @@
 #ifndef NIMBRA_MARKERS_H
 #define NIMBRA_MARKERS_H
 
+#include "util/result.h"
+
 // Paths (path slots 7 to 10); "" when the ram directory is not configured.
 const char *status_dir_path();
 const char *running_marker_path();

@@ -1,10 +1,12 @@
-// File helpers. Negative results are negated errno values: -EINVAL for a
-// missing argument or zero size, -EIO when the file cannot be opened.
+// File helpers; of their negated errno results, -EINVAL stands for a
+// missing argument or zero size, -EIO for a file that cannot be opened.
 #ifndef NIMBRA_UTIL_FILES_H
 #define NIMBRA_UTIL_FILES_H
 
 #include <stddef.h>
 #include <sys/types.h>
+
+#include "util/result.h"
 
 // 1 when stat() succeeds on path (any kind of file), else 0.
 int file_exists(const char *path);

@@ -3,6 +3,8 @@
 #ifndef NIMBRA_UTIL_JSON_H
 #define NIMBRA_UTIL_JSON_H
 
+#include "util/result.h"
+
 // text with a backslash put before every character found in specials, in
 // the writer's one static buffer (at most 4095 characters, valid until the
 // next call). NULL text gives ""; NULL specials gives a plain copy.

@@ -3,6 +3,8 @@
 #ifndef NIMBRA_UTIL_LOCK_FILE_H
 #define NIMBRA_UTIL_LOCK_FILE_H
 
+#include "util/result.h"
+
 // Opens path (created with mode 0644) and waits for an exclusive flock on
 // it. The descriptor, or -1 after perror("open") when it cannot be opened.
 int lock_file_open(const char *path);

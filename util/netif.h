@@ -5,6 +5,8 @@
 #include <stddef.h>
 #include <stdio.h>
 
+#include "util/result.h"
+
 // Dotted IPv4 text of the interface's address (name cut to 15 characters)
 // into buffer. 0; -EADDRNOTAVAIL (buffer "") when the interface has no IPv4
 // address; the negated errno of socket() when no socket could be opened.

@@ -5,6 +5,8 @@
 
 #include <stdio.h>
 
+#include "util/result.h"
+
 struct process_runner {
     int (*run)(const char *command);         // as system()
     FILE *(*open_read)(const char *command); // as popen(command, "r")
