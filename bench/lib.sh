@@ -72,6 +72,9 @@ settle() {
     [[ $1 == stop ]] && return
     nimbractl start >/dev/null 2>&1
     awaited start
+    # A running agent, not one just started: runsv pauses a second before it
+    # lets a service younger than a second end, which stop then waits out.
+    sleep 1.1
 }
 
 # row WHAT VALUE REFERENCE REF_VALUE: a row of the table, with the ratio of

@@ -49,7 +49,9 @@ replay() {
         function words(list) { gsub(/"/, q, list); gsub(q ", " q, q " $" q, list); return "$" list }
         FNR == 1 { pid = FILENAME; sub(/.*\./, "", pid) }
         FILENAME == root && /^(clone3?|v?fork)\(/ && !/CLONE_THREAD/ && / = [0-9]+$/ { step[++n] = $NF }
-        FILENAME == root && /nanosleep\(/ {
+        # Pauses of a second or more (the one in start): the short polls of
+        # stop for the supervisors to end are no command of the sequence.
+        FILENAME == root && /nanosleep\(/ && !/tv_sec=0,/ {
             split($0, t, /tv_sec=|, tv_nsec=|}/)
             step[++n] = sprintf("read -rt %d.%09d _ <> <(:)", t[2], t[3])
         }
