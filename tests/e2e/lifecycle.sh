@@ -25,12 +25,13 @@ exported() {
     eventually test -s "$RAM_DIR/check_nimbradb.env" || return
     for line; do grep -q "^$line" "$RAM_DIR/check_nimbradb.env" || return; done
 }
-# The sandbox's configuration, exported: the ports from base port 4600.
+# The sandbox's configuration, exported: the ports from base port 4600; the
+# search paths start with the agent's (valgrind adds its own after them).
 # shellcheck disable=SC2034  # in a row
 readonly ENVIRONMENT=("NIMBRA_ROOT=$ROOT_DIR$" NIMBRA_BASE=/var/nimbra/agent/shares/$ "NIMBRA_TMP=$RAM_DIR$"
     "NIMBRA_DATA=$DATA_DIR$" "NIMBRA_DB_PATH=$DB_DIR$" "NIMBRA_LOG=$LOG_DIR$" NIMBRA_BRIDGE=br0$ NIMBRA_DNSMASQ_PORT=5300$
     NIMBRA_ROUTER_DNSMASQ_PORT=53$ NIMBRA_PORT_FILTERD=4600$ NIMBRA_PORT_TIMETRACKER_DNS=4601$ NIMBRA_PORT_DNSMASQ_SAVEDQ=4605$
-    NIMBRA_PORT_IPADDR_MANAGER=4603$ "PATH=$ROOT_DIR:" LD_LIBRARY_PATH=/var/nimbra/agent/shares/usr/lib/$)
+    NIMBRA_PORT_IPADDR_MANAGER=4603$ "PATH=$ROOT_DIR:" LD_LIBRARY_PATH=/var/nimbra/agent/shares/usr/lib/)
 identity='^    (vendor name: Sandbox Networks|router model: SBX-1 Home Router|router serial: 5b3d9c2e7a1f4e6b8c0d2f4a6b8c0d1e|router FW version: 23\.05\.3|router HW version: v1)$'
 
 run_rows \
