@@ -72,8 +72,8 @@ probed_start() {
 }
 
 run_rows \
-    "repair, stopped | snapshot >$WORK/fresh | nimbra-repair | 0 | ^Nimbra is not running, nothing to repair$ | same_state $WORK/fresh" \
-    "start, probed every few ms | - | - | - | - | probed_start && eventually all_services_run && snapshot >$WORK/started" \
+    "repair, stopped | settle $WORK/fresh | nimbra-repair | 0 | ^Nimbra is not running, nothing to repair$ | same_state $WORK/fresh" \
+    "start, probed every few ms | - | - | - | - | probed_start && eventually all_services_run && settle $WORK/started" \
     "repair of an intact agent | daemons >$WORK/daemons | nimbra-repair | 0 | ^Nimbra network state repaired\.$ | repaired" \
     "firewall include after a flush | flush_firewall && drop_addresses && daemons >$WORK/daemons | - | - | - | include && repaired" \
     "hotplug: the bridge came up without its addresses | drop_addresses && daemons >$WORK/daemons | - | - | - | hotplug ACTION=ifup INTERFACE=lan DEVICE=br0 && repaired" \
