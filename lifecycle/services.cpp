@@ -18,7 +18,7 @@ namespace {
 
 const char kServiceTree[] = "/var/service";
 const char *const kSupervisors[] = {"runsvdir", "runsv", "svlogd"};
-constexpr long kPollNs = 20 * 1000 * 1000;
+constexpr unsigned kPollMs = 20;
 
 // A supervisor whose working directory is the tree or below it, removed or
 // not ("/var/service/apid (deleted)"): after the tree's name comes the end,
@@ -52,9 +52,9 @@ bool supervisors_left() {
 }  // namespace
 
 bool wait_for_supervision_exit() {
-    const timespec poll = {0, kPollNs};
-    for (long waited = 0; supervisors_left(); waited += kPollNs) {
-        if (waited >= kSupervisionExitMs * 1000000L) return false;
+    const timespec poll = {0, kPollMs * 1000 * 1000L};
+    for (unsigned waited = 0; supervisors_left(); waited += kPollMs) {
+        if (waited >= kSupervisionExitMs) return false;
         nanosleep(&poll, nullptr);
     }
     return true;
