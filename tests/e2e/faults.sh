@@ -2,9 +2,10 @@
 # Injected faults (docs/faults.md keeps the same table): a missing tool, a
 # failing firewall command, a read-only or full ram directory, a broken agent
 # install, an unreadable configuration, an interface without an IPv4
-# address or one that vanishes during start. Each command ends with its status and a stderr line naming what
-# failed; once the fault is undone, stop brings the router back and the
-# agent's install, data and configuration are as they were.
+# address or one that vanishes during start. Each command ends with its
+# status and a stderr line naming what failed; once the fault is undone,
+# stop brings the router back and the agent's install, data and
+# configuration are as they were.
 # shellcheck source=lib.sh
 source "$(dirname "$0")/lib.sh"
 
@@ -60,14 +61,16 @@ full_ram() {
     while touch "$RAM_DIR/inode$n" 2>/dev/null; do n=$((n + 1)); done
     dd if=/dev/zero of="$RAM_DIR/inode0" bs=4k 2>/dev/null || true
 }
+# An interface of the test's own, up, without an address (after_row removes it).
+add_dummy() { ip link add "$DUMMY" type veth peer name "${DUMMY}p" && ip link set "$DUMMY" up; }
 # vanish_on TOOL: the agent's only interface disappears when start first runs TOOL.
 vanish_on() {
-    ip link add "$DUMMY" type veth peer name "${DUMMY}p" && ip addr add 192.168.77.1/24 dev "$DUMMY"
-    ip link set "$DUMMY" up && nimbra-ini set network.ifnames "$DUMMY" && rm -f "$RAM_DIR/MAC"
+    add_dummy && ip addr add 192.168.77.1/24 dev "$DUMMY"
+    nimbra-ini set network.ifnames "$DUMMY" && rm -f "$RAM_DIR/MAC"
     stub "$1" "ip link del $DUMMY 2>/dev/null; exec \"\$real\" \"\$@\""
 }
 # A second interface without an IPv4 address.
-without_ipv4() { ip link add "$DUMMY" type veth peer name "${DUMMY}p" && ip link set "$DUMMY" up && nimbra-ini set network.ifnames "br0 $DUMMY"; }
+without_ipv4() { add_dummy && nimbra-ini set network.ifnames "br0 $DUMMY"; }
 nat_rules_of() { iptables -w -t nat -S NIMBRA_NAT | grep -c -- "-i $DUMMY -p $1"; }
 started() { test -e "$STATUS_DIR/nimbra_running" && test -d /var/service; }
 refused() { ! test -e "$STATUS_DIR/nimbra_running" && ! test -e "$STATUS_DIR/nimbra_starting" && ! test -e /var/service; }

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Hostile input (docs/faults.md keeps the same table): configuration values
 # with shell metacharacters, relative, "..", huge and deep values, values
-# start refuses, and status and version files that block. Each command ends with its status and
-# message, no injected command runs (a canary file would appear), and
-# nothing is written outside the configured directories.
+# start refuses, and status and version files that block. Each command ends
+# with its status and message, no injected command runs (a canary file
+# would appear), and nothing is written outside the configured directories.
 # shellcheck source=lib.sh
 source "$(dirname "$0")/lib.sh"
 
