@@ -59,7 +59,7 @@ function(lint_shellcheck)
        ${NIMBRA_SOURCE_DIR}/tests/e2e/*.sh ${NIMBRA_SOURCE_DIR}/bench/*.sh)
   list(APPEND scripts ${named})
   file(GLOB_RECURSE candidates RELATIVE ${NIMBRA_SOURCE_DIR}
-       ${NIMBRA_SOURCE_DIR}/packaging/openwrt/files/* ${NIMBRA_SOURCE_DIR}/sandbox/*)
+       ${NIMBRA_SOURCE_DIR}/packaging/openwrt/* ${NIMBRA_SOURCE_DIR}/sandbox/*)
   foreach(candidate IN LISTS candidates)
     is_shell_script(${NIMBRA_SOURCE_DIR}/${candidate} shell)
     if(shell)

@@ -10,7 +10,7 @@
 # shellcheck source=lib.sh
 source "$(dirname "$0")/lib.sh"
 
-FILES=$(realpath "$(dirname "$0")/../../packaging/openwrt/files")
+FILES=$(realpath "$(dirname "$0")/../../packaging/openwrt/nimbractl/files")
 BIN=$(dirname "$(realpath "$(command -v nimbractl)")")
 readonly FILES BIN LITERAL=$BIN/../lib/literal
 
