@@ -14,7 +14,7 @@ NIMBRACTL=/usr/sbin/nimbractl
 # `| logger` would make the caller wait for them instead. A FIFO read by a
 # logger of its own outlives the caller and ends when they have finished.
 nimbractl_logged() {
-	nimbractl_fifo=$(mktemp -d /tmp/nimbractl.XXXXXX) || return 1
+	nimbractl_fifo=$(mktemp -d -t nimbractl.XXXXXX) || return 1
 	if ! mkfifo "$nimbractl_fifo/output"; then
 		rm -rf "$nimbractl_fifo"
 		return 1

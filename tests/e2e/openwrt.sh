@@ -1,0 +1,83 @@
+#!/usr/bin/env bash
+# The OpenWrt package on the sandbox router, installed where the package
+# puts its files and run as procd and rpcd run them (sandbox/openwrt stands
+# in for procd, rc.common and logd): a boot-time start whose output pipe
+# closes when the init script ends lets both helper scripts run to their
+# end; a boot before the LAN is up fails and the LAN's trigger starts the
+# agent, unless it was stopped since; reload repairs in place; the rpcd
+# plugin answers JSON, running and stopped; restart and reset leave no
+# runit process beyond the ten services' own.
+# shellcheck source=lib.sh
+source "$(dirname "$0")/lib.sh"
+
+PACKAGE=$(realpath "$(dirname "$0")/../../packaging/openwrt/nimbractl")
+SHIM=$(realpath "$(dirname "$0")/../../sandbox/openwrt")
+readonly PACKAGE SHIM LOGD=/var/log/messages
+
+# /usr (and /lib, where it is no link into /usr) get an overlay of this
+# mount namespace, so that the files go where the package puts them. What
+# the sandbox mounted inside (busybox as /bin/sh) moves onto the overlay.
+for dir in /usr /lib; do
+    [[ -L $dir ]] && continue
+    mapfile -t inside < <(awk -v dir="$dir/" 'index($5, dir) == 1 { print $5 }' /proc/self/mountinfo)
+    mkdir -p "$WORK$dir/upper" "$WORK$dir/work" "$WORK$dir/held"
+    for i in "${!inside[@]}"; do
+        if [[ -d ${inside[i]} ]]; then mkdir "$WORK$dir/held/$i"; else touch "$WORK$dir/held/$i"; fi
+        mount --bind "${inside[i]}" "$WORK$dir/held/$i"
+    done
+    mount -t overlay "openwrt$dir" -o "lowerdir=$dir,upperdir=$WORK$dir/upper,workdir=$WORK$dir/work" "$dir"
+    for i in "${!inside[@]}"; do mount --move "$WORK$dir/held/$i" "${inside[i]}"; done
+done
+install -D "$PACKAGE/files/nimbractl.init" /etc/init.d/nimbractl
+install -D -m 644 "$PACKAGE/files/functions.sh" /usr/share/nimbractl/functions.sh
+install -D "$PACKAGE/files/nimbra.rpcd" /usr/libexec/rpcd/nimbra
+install -D "$SHIM/rc.common" /etc/rc.common
+install -D -m 644 "$SHIM/procd.sh" /lib/functions/procd.sh
+install -D "$SHIM/logger" /usr/bin/logger
+ln -sf "$(realpath "$(command -v nimbractl)")" /usr/sbin/nimbractl
+ln -sf nimbractl /usr/sbin/nimbra-repair
+# The LAN is br-lan, which comes and goes with the rows (a veth pair: a
+# bridge without ports gets no IPv6 link-local address).
+mkdir -p /etc/nimbra && sed 's/^ifnames = .*/ifnames = br-lan/' "$NIMBRA_CONFIG" >/etc/nimbra/nimbra.ini
+export NIMBRA_CONFIG=/etc/nimbra/nimbra.ini
+lan_up() {
+    ip link add br-lan type veth peer name br-lanp && ip link set br-lanp up &&
+        ip addr add 192.168.9.1/24 dev br-lan && ip link set br-lan up &&
+        eventually has_link_local
+}
+has_link_local() { ip -6 addr show dev br-lan scope link | grep -q 'inet6 fe80'; }
+lan_gone() { ip link del br-lan; }
+
+boot() { rm -f "$RAM_DIR"/*.log && "$SHIM/procd" boot nimbractl; }
+init() { env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin TMPDIR="$TMPDIR" /etc/init.d/nimbractl "$1"; }
+running() { test -e "$STATUS_DIR/nimbra_running"; }
+logged() { grep -qE "^nimbractl: $1" "$LOGD"; }
+finished() { grep -q finished "$RAM_DIR/check_nimbradb.log" && grep -q finished "$RAM_DIR/resolv_safesearch.log"; }
+# rpcd METHOD: the plugin run as rpcd runs it (arguments as JSON on stdin,
+# stderr discarded), leaving its answer in $WORK/out for json.
+rpcd() {
+    local words=(list) && [[ $1 == list ]] || words=(call "$1")
+    printf '{ }' | env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin TMPDIR="$TMPDIR" /usr/libexec/rpcd/nimbra "${words[@]}" 2>/dev/null >"$WORK/out"
+}
+# The plugin's methods are those of its ACL, and status and version are
+# what nimbractl answers.
+answers() {
+    rpcd list && diff <(jq -S keys "$WORK/out") <(jq -S '.nimbra | [.read, .write][].ubus.nimbra[]' \
+        "$PACKAGE/files/nimbra.acl.json" | jq -s sort) &&
+        rpcd status && json ".\"nimbra-running\" == \"$1\"" && rpcd version && json '."agent-version" | length > 0'
+}
+# One runsvdir and a supervisor and a logger for each of the ten services.
+runit_counts() { for name in runsvdir runsv svlogd; do pgrep -cx "$name"; done | xargs; }
+the_services_own() { [[ $(runit_counts) == "1 10 10" ]] || ! echo "runsvdir runsv svlogd: $(runit_counts)"; }
+
+# shellcheck disable=SC2016  # the rows' shell code expands when it runs
+run_rows \
+    "boot: both helper scripts run to their end | lan_up | - | - | - | boot && eventually finished && all_services_run && eventually logged 'check_nimbradb: .* checked' && eventually logged 'resolv_safesearch: .* resolved'" \
+    "rpcd, running | - | - | - | - | answers true" \
+    "reload puts lost hooks back | iptables -w -t nat -F PREROUTING | - | - | - | init reload && iptables -w -t nat -C PREROUTING -j NIMBRA_NAT && logged 'Nimbra network state repaired\.$'" \
+    "rpcd restart: no runit process left over | - | - | - | - | rpcd restart && json '.\"nimbra-running\" == \"true\"' && { eventually the_services_own >/dev/null || the_services_own; }" \
+    "reset: no runit process left over | - | nimbractl reset | 0 | - | eventually all_services_run && { eventually the_services_own >/dev/null || the_services_own; }" \
+    "rpcd stop, then the LAN comes up again | - | - | - | - | rpcd stop && json '.\"nimbra-running\" == \"false\"' && logged 'Nimbra stopped' && \"\$SHIM/procd\" ifup lan && ! running" \
+    "rpcd, stopped | - | - | - | - | answers false" \
+    "boot before the LAN is up: its trigger starts the agent | lan_gone | - | - | - | boot && ! running && lan_up && \"\$SHIM/procd\" ifup lan && running && eventually all_services_run"
+finish
