@@ -49,22 +49,24 @@ has_link_local() { ip -6 addr show dev br-lan scope link | grep -q 'inet6 fe80';
 lan_gone() { ip link del br-lan; }
 
 boot() { rm -f "$RAM_DIR"/*.log && "$SHIM/procd" boot nimbractl; }
-init() { env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin TMPDIR="$TMPDIR" /etc/init.d/nimbractl "$1"; }
+init() { "$SHIM/procd" run /etc/init.d/nimbractl "$1"; }
 running() { test -e "$STATUS_DIR/nimbra_running"; }
 logged() { grep -qE "^nimbractl: $1" "$LOGD"; }
 finished() { grep -q finished "$RAM_DIR/check_nimbradb.log" && grep -q finished "$RAM_DIR/resolv_safesearch.log"; }
 # rpcd METHOD: the plugin run as rpcd runs it (arguments as JSON on stdin,
-# stderr discarded), leaving its answer in $WORK/out for json.
+# stderr discarded); reply FILTER: its answer holds. (Not $WORK/out, where
+# the scripts of the last row's start may still write.)
 rpcd() {
     local words=(list) && [[ $1 == list ]] || words=(call "$1")
-    printf '{ }' | env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin TMPDIR="$TMPDIR" /usr/libexec/rpcd/nimbra "${words[@]}" 2>/dev/null >"$WORK/out"
+    printf '{ }' | "$SHIM/procd" run /usr/libexec/rpcd/nimbra "${words[@]}" 2>/dev/null >"$WORK/reply"
 }
+reply() { jq -e "$1" "$WORK/reply" >/dev/null; }
 # The plugin's methods are those of its ACL, and status and version are
 # what nimbractl answers.
 answers() {
-    rpcd list && diff <(jq -S keys "$WORK/out") <(jq -S '.nimbra | [.read, .write][].ubus.nimbra[]' \
+    rpcd list && diff <(jq -S keys "$WORK/reply") <(jq -S '.nimbra | [.read, .write][].ubus.nimbra[]' \
         "$PACKAGE/files/nimbra.acl.json" | jq -s sort) &&
-        rpcd status && json ".\"nimbra-running\" == \"$1\"" && rpcd version && json '."agent-version" | length > 0'
+        rpcd status && reply ".\"nimbra-running\" == \"$1\"" && rpcd version && reply '."agent-version" | length > 0'
 }
 # One runsvdir and a supervisor and a logger for each of the ten services.
 runit_counts() { for name in runsvdir runsv svlogd; do pgrep -cx "$name"; done | xargs; }
@@ -74,10 +76,10 @@ the_services_own() { [[ $(runit_counts) == "1 10 10" ]] || ! echo "runsvdir runs
 run_rows \
     "boot: both helper scripts run to their end | lan_up | - | - | - | boot && eventually finished && all_services_run && eventually logged 'check_nimbradb: .* checked' && eventually logged 'resolv_safesearch: .* resolved'" \
     "rpcd, running | - | - | - | - | answers true" \
-    "reload puts lost hooks back | iptables -w -t nat -F PREROUTING | - | - | - | init reload && iptables -w -t nat -C PREROUTING -j NIMBRA_NAT && logged 'Nimbra network state repaired\.$'" \
-    "rpcd restart: no runit process left over | - | - | - | - | rpcd restart && json '.\"nimbra-running\" == \"true\"' && { eventually the_services_own >/dev/null || the_services_own; }" \
+    "reload puts lost hooks back | iptables -w -t nat -F PREROUTING | - | - | - | init reload && iptables -w -t nat -C PREROUTING -j NIMBRA_NAT && eventually logged 'Nimbra network state repaired\.$'" \
+    "rpcd restart: no runit process left over | - | - | - | - | rpcd restart && reply '.\"nimbra-running\" == \"true\"' && { eventually the_services_own >/dev/null || the_services_own; }" \
     "reset: no runit process left over | - | nimbractl reset | 0 | - | eventually all_services_run && { eventually the_services_own >/dev/null || the_services_own; }" \
-    "rpcd stop, then the LAN comes up again | - | - | - | - | rpcd stop && json '.\"nimbra-running\" == \"false\"' && logged 'Nimbra stopped' && \"\$SHIM/procd\" ifup lan && ! running" \
+    "rpcd stop, then the LAN comes up again | - | - | - | - | rpcd stop && reply '.\"nimbra-running\" == \"false\"' && eventually logged 'Nimbra stopped\.$' && \"\$SHIM/procd\" ifup lan && ! running" \
     "rpcd, stopped | - | - | - | - | answers false" \
     "boot before the LAN is up: its trigger starts the agent | lan_gone | - | - | - | boot && ! running && lan_up && \"\$SHIM/procd\" ifup lan && running && eventually all_services_run"
 finish
