@@ -6,7 +6,9 @@
 # end; a boot before the LAN is up fails and the LAN's trigger starts the
 # agent, unless it was stopped since; reload repairs in place; the rpcd
 # plugin answers JSON, running and stopped; restart and reset leave no
-# runit process beyond the ten services' own.
+# runit process beyond the ten services' own. Also: the uci-defaults script
+# stays until there is a firewall to register with, and sysupgrade keeps
+# the agent's data.
 # shellcheck source=lib.sh
 source "$(dirname "$0")/lib.sh"
 
@@ -72,8 +74,22 @@ answers() {
 runit_counts() { for name in runsvdir runsv svlogd; do pgrep -cx "$name"; done | xargs; }
 the_services_own() { [[ $(runit_counts) == "1 10 10" ]] || ! echo "runsvdir runsv svlogd: $(runit_counts)"; }
 
+# As /etc/init.d/boot applies uci-defaults: sourced, and deleted after status 0.
+uci_defaults_kept() {
+    cp "$PACKAGE/files/nimbractl.uci-defaults" "$WORK/90-nimbractl-firewall"
+    (cd "$WORK" && /bin/sh -c '(. ./90-nimbractl-firewall) && rm -f 90-nimbractl-firewall')
+    test -e "$WORK/90-nimbractl-firewall"
+}
+# sysupgrade keeps the data and database directories of the shipped settings.
+kept_over_upgrades() {
+    diff <(sed -n 's/^\(data\|db\) *= *\([^ ;]*\).*/\2/p' "$PACKAGE/files/nimbra.ini") \
+        <(grep -v '^#' "$PACKAGE/files/nimbractl.keep")
+}
+
 # shellcheck disable=SC2016  # the rows' shell code expands when it runs
 run_rows \
+    "no firewall configuration yet: the uci-defaults script stays for the next boot | test ! -e /etc/config/firewall | - | - | - | uci_defaults_kept" \
+    "sysupgrade keeps the agent's data | - | - | - | - | kept_over_upgrades" \
     "boot: both helper scripts run to their end | lan_up | - | - | - | boot && eventually finished && all_services_run && eventually logged 'check_nimbradb: .* checked' && eventually logged 'resolv_safesearch: .* resolved'" \
     "rpcd, running | - | - | - | - | answers true" \
     "reload puts lost hooks back | iptables -w -t nat -F PREROUTING | - | - | - | init reload && iptables -w -t nat -C PREROUTING -j NIMBRA_NAT && eventually logged 'Nimbra network state repaired\.$'" \
