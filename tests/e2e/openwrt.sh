@@ -91,7 +91,7 @@ run_rows \
     "no firewall configuration yet: the uci-defaults script stays for the next boot | test ! -e /etc/config/firewall | - | - | - | uci_defaults_kept" \
     "sysupgrade keeps the agent's data | - | - | - | - | kept_over_upgrades" \
     "boot: both helper scripts run to their end | lan_up | - | - | - | boot && eventually finished && all_services_run && eventually logged 'check_nimbradb: .* checked' && eventually logged 'resolv_safesearch: .* resolved'" \
-    "rpcd, running | - | - | - | - | answers true" \
+    "rpcd, running; a refused start reaches the log | - | - | - | - | answers true && rpcd start && eventually logged 'Nimbra already running or starting'" \
     "reload puts lost hooks back | iptables -w -t nat -F PREROUTING | - | - | - | init reload && iptables -w -t nat -C PREROUTING -j NIMBRA_NAT && eventually logged 'Nimbra network state repaired\.$'" \
     "rpcd restart: no runit process left over | - | - | - | - | rpcd restart && reply '.\"nimbra-running\" == \"true\"' && { eventually the_services_own >/dev/null || the_services_own; }" \
     "reset: no runit process left over | - | nimbractl reset | 0 | - | eventually all_services_run && { eventually the_services_own >/dev/null || the_services_own; }" \
