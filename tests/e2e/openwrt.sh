@@ -80,6 +80,7 @@ uci_defaults_kept() {
     (cd "$WORK" && /bin/sh -c '(. ./90-nimbractl-firewall) && rm -f 90-nimbractl-firewall')
     test -e "$WORK/90-nimbractl-firewall"
 }
+rc_list_finds_all() { [[ $(head -n 11 /etc/init.d/nimbractl | grep -cE '^(START|STOP|USE_PROCD)=') == 3 ]]; }
 # sysupgrade keeps the data and database directories of the shipped settings.
 kept_over_upgrades() {
     diff <(sed -n 's/^\(data\|db\) *= *\([^ ;]*\).*/\2/p' "$PACKAGE/files/nimbra.ini") \
@@ -90,7 +91,7 @@ kept_over_upgrades() {
 run_rows \
     "no firewall configuration yet: the uci-defaults script stays for the next boot | test ! -e /etc/config/firewall | - | - | - | uci_defaults_kept" \
     "sysupgrade keeps the agent's data | - | - | - | - | kept_over_upgrades" \
-    "rpcd's rc list reads START, STOP and USE_PROCD in the first 11 lines | - | - | - | - | [[ \$(head -n 11 /etc/init.d/nimbractl | grep -cE '^(START|STOP|USE_PROCD)=') == 3 ]]" \
+    "rpcd's rc list reads START, STOP and USE_PROCD in the first 11 lines | - | - | - | - | rc_list_finds_all" \
     "boot: both helper scripts run to their end | lan_up | - | - | - | boot && eventually finished && all_services_run && eventually logged 'check_nimbradb: .* checked' && eventually logged 'resolv_safesearch: .* resolved'" \
     "rpcd, running; a refused start reaches the log | - | - | - | - | answers true && rpcd start && eventually logged 'Nimbra already running or starting'" \
     "reload puts lost hooks back | iptables -w -t nat -F PREROUTING | - | - | - | init reload && iptables -w -t nat -C PREROUTING -j NIMBRA_NAT && eventually logged 'Nimbra network state repaired\.$'" \
