@@ -50,7 +50,9 @@ run_command() {
     [[ ${NIMBRA_E2E_MEMCHECK:-} != 1 ]] || runner=(timeout 600 valgrind -q --error-exitcode=99
         --leak-check=full --show-leak-kinds=definite,indirect,possible --track-fds=yes
         --errors-for-leak-kinds=definite,indirect,possible --log-file="$log" "$(dirname "$(realpath "$(command -v nimbractl)")")/$1")
-    STATUS=0
+    # New files: the scripts an earlier start left running still write to
+    # the old ones, at their own offsets.
+    STATUS=0 && rm -f "$WORK/out" "$WORK/err"
     (cd /var/tmp && env "${ROW_ENV[@]}" "${runner[@]}" "${@:2}") >"$WORK/out" 2>"$WORK/err" || STATUS=$?
     [[ -e $log ]] || return 0
     # --track-fds also lists what the runner handed down; only a descriptor
