@@ -1,8 +1,6 @@
 #include "util/signals.h"
 
-#include <errno.h>
 #include <signal.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <iterator>
@@ -64,7 +62,5 @@ void forget_on_fatal_signal() {
 }
 
 void sleep_fully(unsigned seconds) {
-    timespec left = {static_cast<time_t>(seconds), 0};
-    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
-    }
+    while (seconds > 0) seconds = sleep(seconds);
 }

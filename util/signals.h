@@ -19,7 +19,8 @@ void outlive_hangup();
 void remove_on_fatal_signal(const char *path);
 void forget_on_fatal_signal();
 
-// Sleeps the whole time even when a caught signal interrupts it.
+// Sleeps on when a caught signal interrupts it (to within the second that
+// sleep() rounds the rest to).
 void sleep_fully(unsigned seconds);
 
 #endif
