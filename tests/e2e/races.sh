@@ -14,7 +14,7 @@
 # shellcheck source=lib.sh
 source "$(dirname "$0")/lib.sh"
 
-readonly ROUNDS=${NIMBRA_E2E_ROUNDS:-3} DASHES=------------------------------------------------- SEED=${NIMBRA_E2E_SEED:-$$}
+readonly ROUNDS=${NIMBRA_E2E_ROUNDS:-3} DASHES=------------------------------------------------- SEED=${NIMBRA_E2E_SEED:-$(date +%s)}
 # The random moments come from this seed: NIMBRA_E2E_SEED=N replays a run.
 RANDOM=$SEED && echo "seed $SEED (NIMBRA_E2E_SEED)"
 # A whole report: from its first to its last line.
