@@ -87,13 +87,24 @@ const char *listing_of(ip_family family, size_t table) {
     return listing ? listing : "";
 }
 
-// Lines of text that contain needle.
-int count_lines(const char *text, const char *needle) {
+// How a rule is looked for: as the listing test of the one-by-one path
+// does (a line containing the text), or as the kernel finds a rule to
+// delete (the whole line).
+enum class match { contains, whole };
+
+bool line_matches(const char *line, size_t length, const char *needle, match how) {
+    const size_t needle_length = strlen(needle);
+    if (how == match::whole) return length == needle_length && memcmp(line, needle, length) == 0;
+    return memmem(line, length, needle, needle_length) != nullptr;
+}
+
+// Lines of text that match needle.
+int count_lines(const char *text, const char *needle, match how) {
     int count = 0;
     for (const char *line = text; *line;) {
         const char *end = strchr(line, '\n');
         const size_t length = end ? static_cast<size_t>(end - line) : strlen(line);
-        count += memmem(line, length, needle, strlen(needle)) != nullptr;
+        count += line_matches(line, length, needle, how);
         line += length + (end ? 1 : 0);
     }
     return count;
@@ -123,15 +134,15 @@ bool chain_exists(ip_family family, size_t table, const char *chain) {
 }
 
 // Rules of chain in the table, as the batch leaves them, whose "-A" line
-// contains needle.
-int count_rules(ip_family family, size_t table, const char *chain, const char *needle) {
-    int count = count_lines(listing_of(family, table), needle);
+// matches needle.
+int count_rules(ip_family family, size_t table, const char *chain, const char *needle, match how) {
+    int count = count_lines(listing_of(family, table), needle, how);
     for (size_t i = 0; i < g_batch.count; ++i) {
         const change &c = g_batch.changes[i];
         if (c.family != family || c.table != table || strcmp(c.chain, chain) != 0) continue;
         char line[kRuleSize + 64];
         snprintf(line, sizeof(line), "-A %s %s", c.chain, c.rule ? c.rule : "");
-        const bool matches = strstr(line, needle) != nullptr;
+        const bool matches = line_matches(line, strlen(line), needle, how);
         if (strcmp(c.operation, "-F") == 0)
             count = 0;
         else if (matches && strcmp(c.operation, "-D") == 0)
@@ -146,9 +157,12 @@ bool would_fail(ip_family family, size_t table, const char *operation, const cha
                 const char *rule) {
     if (strcmp(operation, "-N") == 0) return chain_exists(family, table, chain);
     if (strcmp(operation, "-D") == 0) {
+        // The whole rule: " PREROUTING -j NIMBRA_NAT" is also part of the
+        // NIMBRA_NAT_FILTERED hook, and a "-D" of a rule that is not there
+        // makes the kernel refuse the whole batch.
         char needle[kRuleSize + 64];
-        snprintf(needle, sizeof(needle), " %s %s", chain, rule ? rule : "");
-        return count_rules(family, table, chain, needle) == 0;
+        snprintf(needle, sizeof(needle), "-A %s %s", chain, rule ? rule : "");
+        return count_rules(family, table, chain, needle, match::whole) == 0;
     }
     return !chain_exists(family, table, chain);
 }
@@ -242,7 +256,7 @@ int batch_listing_contains(const char *listing, const char *needle) {
             char chain[64];
             snprintf(chain, sizeof(chain), "%.*s", static_cast<int>(strcspn(needle + 1, " ")),
                      needle + 1);
-            return count_rules(family, table, chain, needle) > 0;
+            return count_rules(family, table, chain, needle, match::contains) > 0;
         }
     }
     return -1;

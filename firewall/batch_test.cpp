@@ -13,7 +13,7 @@ protected:
         agent_test::SetUp();
         set_vendor_iptables_batch(fake_iptables_batch);
         recorder.output["iptables-save"] = "# saved\n*filter\n:FORWARD ACCEPT [1:2]\n:A - [0:0]\n:AB - [0:0]\n"
-                                           "-A FORWARD -j A\n-A A -j DROP\nCOMMIT\n*nat\n:PREROUTING ACCEPT [0:0]\nCOMMIT\n";
+                                           "-A FORWARD -j AB\n-A FORWARD -j A\n-A A -j DROP\nCOMMIT\n*nat\n:PREROUTING ACCEPT [0:0]\nCOMMIT\n";
     }
     // Each change of the table in a batch, then the commit.
     int apply(std::initializer_list<std::array<const char *, 4>> changes) {
@@ -34,17 +34,17 @@ TEST_F(firewall_batch, leaves_out_what_would_fail_and_commits_the_rest_at_once) 
                       {"filter", "-F", "C", nullptr},                 // no such chain
                       {"filter", "-F", "A", nullptr},
                       {"filter", "-D", "FORWARD", "-j A"},
-                      {"filter", "-D", "FORWARD", "-j A"},            // gone by now
-                      {"filter", "-D", "FORWARD", "-j AB"},           // never there
+                      {"filter", "-D", "FORWARD", "-j A"},            // gone, though "-j AB" holds it
+                      {"filter", "-D", "FORWARD", "-j AB"},
                       {"filter", "-I", "FORWARD", "-j A"},
                       {"filter", "-A", "B", "-j ACCEPT"},
                       {"nat", "-A", "NIMBRA_NAT", "-j ACCEPT"}});      // no such chain
     });
-    EXPECT_EQ(results, "-+-++--++-");
+    EXPECT_EQ(results, "-+-++-+++-");
     ASSERT_EQ(fake_vendor().batches.size(), 1u);
     EXPECT_EQ(fake_vendor().batches[0].family, FAMILY_IPV4);
     EXPECT_EQ(fake_vendor().batches[0].text,
-              "*filter\n:B - [0:0]\n-F A\n-D FORWARD -j A\n-I FORWARD -j A\n-A B -j ACCEPT\nCOMMIT\n");
+              "*filter\n:B - [0:0]\n-F A\n-D FORWARD -j A\n-D FORWARD -j AB\n-I FORWARD -j A\n-A B -j ACCEPT\nCOMMIT\n");
     EXPECT_TRUE(fake_vendor().iptables_calls.empty());
     // Every change is echoed, as without a batch.
     EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 10);

@@ -25,11 +25,12 @@ const char kRedirectIpv6WithPrefix[] = "fd22:9464:dfb8::1/64";
 // "xx:xx:xx:xx:xx:xx"
 constexpr size_t kMacLength = 17;
 
-// Records the interface's hardware address the first time only.
+// Records the interface's hardware address the first time only; an empty
+// file, left by a write cut short, counts as none.
 int record_mac(const char *sys_class_net, const char *ifname) {
     char mac_path[128];
     snprintf(mac_path, sizeof(mac_path), "%s/MAC", get_nimbra_ramdisk_path());
-    if (file_exists(mac_path)) return 0;
+    if (file_has_data(mac_path)) return 0;
 
     char address_path[128];
     snprintf(address_path, sizeof(address_path), "%s/%s/address", sys_class_net, ifname);

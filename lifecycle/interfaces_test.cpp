@@ -36,6 +36,17 @@ TEST_F(init_interfaces_test, refuses_what_it_cannot_prepare) {
     }
 }
 
+// An empty MAC file is what a write cut short leaves: recorded again, whole.
+TEST_F(init_interfaces_test, records_the_mac_unless_a_whole_one_is_there) {
+    for (const std::string before : {"", "11:22:33:44:55:66"}) {
+        std::filesystem::create_directories(dir / "ram");
+        write_text(dir / "ram/MAC", before);
+        write_text(dir / "sys/br0/address", "aa:bb:cc:dd:ee:ff\n");
+        EXPECT_EQ(run("ifnames=br0"), 0) << err;
+        EXPECT_EQ(read_text(dir / "ram/MAC"), before.empty() ? "aa:bb:cc:dd:ee:ff" : before);
+    }
+}
+
 // A repair names each address it could not add; the alias of an interface
 // that does not exist is missing, like a flushed one.
 TEST_F(init_interfaces_test, repair_names_the_addresses_it_cannot_add) {

@@ -7,25 +7,18 @@
 #include "lifecycle/interfaces.h"
 #include "lifecycle/markers.h"
 #include "util/files.h"
-#include "util/lock_file.h"
 
 int repair_agent() {
     if (!file_exists(running_marker_path())) {
         puts("Nimbra is not running, nothing to repair");
         return 0;
     }
-    // Two repairs at once (a firewall reload and an interface coming up)
-    // would both add a missing hook.
-    char lock_path[128];
-    snprintf(lock_path, sizeof(lock_path), "%snimbra_repair.lock", status_dir_path());
-    const int lock = lock_file_open(lock_path);
     puts("Repairing Nimbra network state ...");
     int result = 0;
     char **ifnames = get_nimbra_ifnames();
     if (ifnames && ifnames[0] && add_redirect_addresses(ifnames[0], true) < 0) result = -1;
     if (repair_packet_filter() < 0) result = -1;
     if (ensure_multicast_route() < 0) result = -1;
-    lock_file_close(lock);
     puts(result == 0 ? "Nimbra network state repaired." : "Nimbra network state repaired in part.");
     return result;
 }

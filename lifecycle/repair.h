@@ -5,7 +5,8 @@
 #ifndef NIMBRA_LIFECYCLE_REPAIR_H
 #define NIMBRA_LIFECYCLE_REPAIR_H
 
-// While the running marker exists: the bridge's redirect alias and IPv6
+// Called under the lifecycle lock (lifecycle/markers.h), so that a start
+// or stop is never half-way. While the running marker exists: the bridge's redirect alias and IPv6
 // address, the packet filter of both families with the IP sets, the policy
 // routing and the multicast route, each put back where missing. A second
 // run changes nothing. Each failure is named on stderr and the rest goes

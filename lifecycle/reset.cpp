@@ -1,6 +1,9 @@
 #include "lifecycle/reset.h"
 
+#include <limits.h>
 #include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
 #include <unistd.h>
 
 #include "libraries/nimbracfg/nimbrafiles.h"
@@ -8,7 +11,11 @@
 #include "lifecycle/services.h"
 #include "lifecycle/start.h"
 #include "lifecycle/stop.h"
+#include "nimbra_vendor.h"
+#include "util/files.h"
+#include "util/lock_file.h"
 #include "util/process.h"
+#include "util/signals.h"
 
 namespace {
 
@@ -43,10 +50,36 @@ bool configured(const char *directory, const char *key) {
     return false;
 }
 
+// Whether the real path of directory is that of path or one of its parents.
+bool holds(const char *directory, const char *real_path) {
+    char real_directory[PATH_MAX];
+    if (!*real_path || !realpath(directory, real_directory)) return false;
+    if (strcmp(real_directory, "/") == 0) return true;
+    const size_t length = strlen(real_directory);
+    return strncmp(real_directory, real_path, length) == 0 &&
+           (real_path[length] == '/' || real_path[length] == '\0');
+}
+
+// Emptying a directory that holds the agent's programs or its configuration
+// (a data directory set to their parent, or to /overlay) would delete them.
+// Real paths, so that ".." and links do not hide it.
+bool holds_install(const char *directory, const char *key) {
+    const char *installed[] = {get_nimbra_base_path(), nimbra_get_config_path()};
+    for (const char *path : installed) {
+        char real_path[PATH_MAX];
+        if (path && *path && realpath(path, real_path) && holds(directory, real_path)) {
+            fprintf(stderr, "%s %s holds the agent's programs or configuration: its files are not removed\n",
+                    key, directory);
+            return true;
+        }
+    }
+    return false;
+}
+
 void remove_agent_data() {
     for (const emptied_directory &dir : kEmptied) {
         const char *path = dir.path();
-        if (configured(path, dir.key)) run_shellf("rm -rf %s/*", path);
+        if (configured(path, dir.key) && !holds_install(path, dir.key)) run_shellf("rm -rf %s/*", path);
     }
     const char *log = get_nimbra_log_path();
     bool have_log = configured(log, "nimbra_path.log");
@@ -59,27 +92,56 @@ void remove_agent_data() {
     for (const char *name : kRamRemovals) run_shellf("rm -rf %s/%s", ram, name);
 }
 
-}  // namespace
+// Waits for the lifecycle lock (-1: there is none to wait for). Polled, so
+// that a reset holding it, which shows by its marker, is told apart from
+// any other run: false then, and this reset does nothing. A start holding
+// it is waited for as the agent finishing its startup.
+bool wait_for_turn(int lock) {
+    if (lock < 0 || lock_file_try(lock)) return true;
+    say_lock_wait();
+    do {
+        if (file_exists(resetting_marker_path())) return false;
+        if (file_exists(starting_marker_path())) {
+            puts("waiting for nimbra agent finishing startup...");
+            fflush(stdout);
+        }
+        sleep(1);
+    } while (!lock_file_try(lock));
+    return true;
+}
 
-int factory_reset() {
-    puts("Resetting Nimbra ...");
-    wait_while_exists(starting_marker_path(), "waiting for nimbra agent finishing startup...");
+// With the lifecycle lock and the resetting marker taken. A starting
+// marker found now was left by a start that died: one in progress would
+// hold the lock.
+void reset_under_lock() {
     const char *resetting = resetting_marker_path();
-    // Taken exclusively: of two resets launched together only one goes on.
-    if (claim_marker(resetting) == 1) {
-        puts("nimbra agent is resetting, no op");
-        return 0;
-    }
+    remove_on_fatal_signal(resetting);
     const bool was_running = access(running_marker_path(), F_OK) == 0;
     if (stop_agent() < 0) {
         fputs("Failed stopping Nimbra-Agent\n", stderr);
         unlink(resetting);
-        return 0;
+        forget_on_fatal_signal();
+        return;
     }
-    wait_while_exists(running_marker_path(), "waiting for nimbra to stop");
+    wait_while_exists(running_marker_path(), "waiting for nimbra to stop", kMarkerWaitSeconds);
     remove_agent_data();
-    sleep(3);
+    sleep_fully(3);
     if (was_running && start_agent() < 0) fputs("Failed starting Nimbra-Agent\n", stderr);
     unlink(resetting);
+    forget_on_fatal_signal();
+}
+
+}  // namespace
+
+int factory_reset() {
+    puts("Resetting Nimbra ...");
+    const int lock = open_lifecycle_lock();
+    // A marker that a reset could not remove (killed with SIGKILL) still
+    // holds resets off, until it is removed by hand.
+    if (wait_for_turn(lock) && claim_marker(resetting_marker_path()) != 1)
+        reset_under_lock();
+    else
+        puts("nimbra agent is resetting, no op");
+    release_lifecycle_lock(lock);
     return 0;
 }

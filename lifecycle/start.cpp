@@ -7,7 +7,6 @@
 #include <string.h>
 #include <unistd.h>
 
-
 #include "firewall/packet_filter.h"
 #include "libraries/nimbracfg/nimbrafiles.h"
 #include "lifecycle/interfaces.h"
@@ -15,6 +14,7 @@
 #include "lifecycle/services.h"
 #include "util/files.h"
 #include "util/process.h"
+#include "util/signals.h"
 
 namespace {
 
@@ -171,13 +171,15 @@ void set_up_service_tree(const char *root) {
     set_up_service_logging(root);
 }
 
+// An empty certificate is what a power cut or a kill during its writing
+// leaves: made again, as a missing one.
 void make_certificates(const char *root) {
-    if (!file_exists(nimbra_file(SLOT_APID_CERT))) run_shellf("%s/apid --makecert", root);
-    if (!file_exists(nimbra_file(SLOT_WEBD_CERT))) run_shellf("%s/webd --makecert", root);
+    if (!file_has_data(nimbra_file(SLOT_APID_CERT))) run_shellf("%s/apid --makecert", root);
+    if (!file_has_data(nimbra_file(SLOT_WEBD_CERT))) run_shellf("%s/webd --makecert", root);
 }
 
 void launch(const char *root) {
-    sleep(1);
+    sleep_fully(1);
     puts("Starting Nimbra services ...");
     // runsvdir's own output is discarded: a broken install (no busybox
     // behind the link) would otherwise leave no trace.
@@ -190,18 +192,8 @@ void launch(const char *root) {
     run_shellf("%s/check_nimbradb.sh &", nimbra_file(SLOT_SCRIPTS));
 }
 
-}  // namespace
-
-int start_agent() {
-    puts("Starting Nimbra ...");
-    puts("Validating vendor library paths ...");
-    if (validate() < 0) return -1;
-    const claim claimed = take_starting_marker();
-    if (claimed == claim::failed) return -1;
-    if (claimed == claim::busy) {
-        fputs("Nimbra already running or starting\n", stderr);
-        return 0;
-    }
+// The sequence after the starting marker was taken.
+int start_claimed() {
     const char *starting = starting_marker_path();
     if (!tproxy_ports_valid()) {
         puts("Invalid configuration : IPv6 TPROXY works only with dnsmasq port 53 and the router "
@@ -227,4 +219,24 @@ int start_agent() {
     puts("Environment initialized.");
     for (const char *name : kListedVariables) print_env_var(name);
     return 0;
+}
+
+}  // namespace
+
+int start_agent() {
+    puts("Starting Nimbra ...");
+    puts("Validating vendor library paths ...");
+    if (validate() < 0) return -1;
+    const claim claimed = take_starting_marker();
+    if (claimed == claim::failed) return -1;
+    if (claimed == claim::busy) {
+        fputs("Nimbra already running or starting\n", stderr);
+        return 0;
+    }
+    // A start that a signal ends has failed: its marker goes, as on any
+    // other failure, so that nothing waits for a start that is over.
+    remove_on_fatal_signal(starting_marker_path());
+    const int result = start_claimed();
+    forget_on_fatal_signal();
+    return result;
 }

@@ -10,9 +10,12 @@
 #include "libraries/nimbracfg/nimbrafiles.h"
 #include "lifecycle/markers.h"
 #include "lifecycle/services.h"
+#include "util/files.h"
 #include "util/process.h"
 
 namespace {
+
+const char kServiceTreeDir[] = "/var/service";
 
 // Only the first interface was given the alias, address and route.
 void release_interface() {
@@ -33,6 +36,9 @@ int stop_agent() {
     // The loggers finish writing before their directory goes.
     if (!wait_for_supervision_exit())
         fprintf(stderr, "Agent services still running after %u s\n", kSupervisionExitMs / 1000);
+    // A runsv still starting up (a stop right after a start) can put its
+    // directory back while rm walks the tree.
+    if (file_exists(kServiceTreeDir)) run_system("rm -rf /var/service");
     // Without a log directory there is nothing of ours to remove.
     const char *log = get_nimbra_log_path();
     if (log && *log) run_shellf("rm -rf %s", log);

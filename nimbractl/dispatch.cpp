@@ -15,6 +15,7 @@
 #include "report/status.h"
 #include "report/version.h"
 #include "util/files.h"
+#include "util/signals.h"
 
 const char kRepairProgram[] = "nimbra-repair";
 
@@ -49,15 +50,32 @@ int print_usage() {
     return 1;
 }
 
-void run_start(int) { start_agent(); }
-void run_stop(int) { stop_agent(); }
-void run_reset(int) { factory_reset(); }
-
-void run_restart(int) {
-    stop_agent();
-    wait_while_exists(running_marker_path(), "waiting for nimbra to stop");
-    start_agent();
+// The commands that change the agent's state run to their end, one at a
+// time (lifecycle/markers.h).
+void run_locked(int (*operation)()) {
+    outlive_hangup();
+    const int lock = take_lifecycle_lock();
+    operation();
+    release_lifecycle_lock(lock);
 }
+
+void run_start(int) { run_locked(start_agent); }
+void run_stop(int) { run_locked(stop_agent); }
+// The reset takes the lock itself: it must tell a reset that holds it
+// from anybody else.
+void run_reset(int) {
+    outlive_hangup();
+    factory_reset();
+}
+
+// Under the lock only this run's stop removes the running marker: the wait
+// is for nothing else, so it ends when the marker cannot be removed.
+int restart() {
+    stop_agent();
+    wait_while_exists(running_marker_path(), "waiting for nimbra to stop", kMarkerWaitSeconds);
+    return start_agent();
+}
+void run_restart(int) { run_locked(restart); }
 
 void run_pfc(int) {
     set_report_level(kLogLevel);
@@ -65,7 +83,7 @@ void run_pfc(int) {
         puts("Nimbra Agent not started, pre-flight check failed!");
         return;
     }
-    start_agent();
+    run_locked(start_agent);
 }
 
 struct command_word {
@@ -105,5 +123,9 @@ int nimbra_repair_main(int argc, char **) {
         return 1;
     }
     if (export_environment() < 0) return export_failed();
-    return repair_agent() < 0 ? 1 : 0;
+    outlive_hangup();
+    const int lock = take_lifecycle_lock();
+    const int result = repair_agent();
+    release_lifecycle_lock(lock);
+    return result < 0 ? 1 : 0;
 }

@@ -51,6 +51,11 @@ TEST_F(dispatch, each_word_runs_its_command) {
         // A reset already under way: the reset word ends after its first lines.
         write_text(dir / "ram/nimbra_resetting", "");
     }
+    // A running marker that stop cannot remove (here a directory) is waited
+    // for a few seconds, not forever.
+    std::filesystem::create_directories(dir / "ram/status/nimbra_running/x");
+    EXPECT_EQ(run({"restart"}), 0);
+    EXPECT_NE(out.find("waiting for nimbra to stop\n"), std::string::npos) << out;
 }
 
 }  // namespace

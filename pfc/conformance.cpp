@@ -12,6 +12,7 @@
 #include "firewall/command.h"
 #include "libraries/nimbracfg/tkvs.h"
 #include "nimbra_vendor.h"
+#include "util/format.h"
 #include "util/process.h"
 
 namespace {
@@ -272,8 +273,9 @@ int run_conformance_tests() {
     bool quiet = g_report_level < kLogLevel && silence_standard_streams(&saved);
 
     report_msg(kLogLevel, "*** Nimbra Vendor Library Conformance Tests ***\n");
-    const char *date = local ? asctime(local) : nullptr;
-    report_msg(kLogLevel, "    Date: %s\n", date ? date : "\n");
+    char date[kDateSize] = "\n";
+    if (local) format_date(local, date, sizeof(date));
+    report_msg(kLogLevel, "    Date: %s\n", date);
 
     int passed = test_config_file(&count, &config_flags);
     passed += test_router_id(&count, &router_id_flags);

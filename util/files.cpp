@@ -13,6 +13,11 @@ int file_exists(const char *path) {
     return path && stat(path, &st) == 0;
 }
 
+int file_has_data(const char *path) {
+    struct stat st;
+    return path && stat(path, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0;
+}
+
 int is_directory(const char *path) {
     struct stat st;
     return path && stat(path, &st) == 0 && S_ISDIR(st.st_mode);
@@ -45,10 +50,25 @@ int read_file(const char *path, char *buffer, size_t size) {
 
 int write_file(const char *path, const void *data, size_t count) {
     if (!path || !data) return -EINVAL;
-    FILE *file = fopen(path, "w");
-    if (!file) return -EIO;
-    size_t n = fwrite(data, 1, count, file);
-    fclose(file);
+    char *temporary = nullptr;
+    if (asprintf(&temporary, "%s.XXXXXX", path) < 0) return -ENOMEM;
+    const int fd = mkostemp(temporary, O_CLOEXEC);
+    if (fd < 0) {
+        free(temporary);
+        return -EIO;
+    }
+    fchmod(fd, 0644);
+    size_t n = 0;
+    while (n < count) {
+        const ssize_t wrote = write(fd, static_cast<const char *>(data) + n, count - n);
+        if (wrote < 0 && errno == EINTR) continue;
+        if (wrote <= 0) break;
+        n += static_cast<size_t>(wrote);
+    }
+    const bool whole = n == count && fsync(fd) == 0;
+    close(fd);
+    if (!whole || rename(temporary, path) != 0) unlink(temporary);
+    free(temporary);
     return static_cast<int>(n);
 }
 

@@ -1,16 +1,22 @@
 #!/usr/bin/env bash
 # Commands against each other, over and over: twenty starts at once, ten
-# resets at once, then rounds of start and stop in which a start is killed
+# resets at once, repairs while stop runs, a stop at each step of a start,
+# a firewall flushed while start finishes, starts ended by SIGTERM, SIGHUP
+# and SIGPIPE, then rounds of start and stop in which a start is killed
 # (SIGKILL) at each step it takes and at a random moment, stopped at once,
 # or left to bring every service up; all the while status is polled and
 # the configuration replaced by copies of other sizes. One start or reset
 # goes on, status always answers whole, a killed start leaves a marker for
-# any change it made (which holds off the next start), and after each stop
-# the router is as before the first start.
+# any change it made (which holds off the next start), one ended by a
+# catchable signal leaves none, and after each stop the router is as before
+# the first start. Also: repair with a hook whose name is part of the
+# other's, and a reset whose data directory holds the agent's install.
 # shellcheck source=lib.sh
 source "$(dirname "$0")/lib.sh"
 
-readonly ROUNDS=${NIMBRA_E2E_ROUNDS:-3} DASHES=-------------------------------------------------
+readonly ROUNDS=${NIMBRA_E2E_ROUNDS:-3} DASHES=------------------------------------------------- SEED=${NIMBRA_E2E_SEED:-$(date +%s)}
+# The random moments come from this seed: NIMBRA_E2E_SEED=N replays a run.
+RANDOM=$SEED && echo "seed $SEED (NIMBRA_E2E_SEED)"
 # A whole report: from its first to its last line.
 readonly STATUS_TEXT="^$DASHES
 Nimbra Running: (true|false).*
@@ -43,7 +49,8 @@ start_polling() {
 }
 polled_whole() {
     touch "$WORK/poll.stop" && eventually test -e "$WORK/poll.done" || return
-    echo "$(<"$WORK/poll.done") rounds of status" && ! grep . "$WORK/poll.bad" && [[ -z $(find /var/nimbra -name '*.lock') ]]
+    echo "$(<"$WORK/poll.done") rounds of status" && ! grep . "$WORK/poll.bad" &&
+        [[ -z $(find /var/nimbra -name '*.lock' ! -path "$RAM_DIR/nimbra_lifecycle.lock") ]]
 }
 
 # at_once N WORD: N commands together; their outputs in $WORK/WORD.*.
@@ -76,13 +83,16 @@ in_flight() {
 landed() { [[ -z $(in_flight "$1") ]]; }
 # killed_at STEP: a start in a session of its own, killed once STEP is done;
 # then whatever it had running ends.
+# killed_at STEP [SIGNAL]: a start in a session of its own, sent SIGNAL
+# (KILL) once STEP is done; then whatever it had running ends.
 killed_at() {
     setsid nimbractl start >"$WORK/out" 2>"$WORK/err" &
-    local pid=$!
-    wait_until 30 "$1" 2>/dev/null || true
-    kill -9 "$pid" 2>/dev/null || true
+    local pid=$! reached=0
+    wait_until 30 "$1" 2>/dev/null || reached=$?
+    kill -"${2:-KILL}" "$pid" 2>/dev/null || true
     wait "$pid" 2>/dev/null || true
     wait_until 60 landed "$pid" || { in_flight "$pid" && return 1; }
+    ((reached == 0)) || { echo "the start never reached $1" && return 1; }
 }
 # A router the killed start changed carries a marker, which holds off the next start.
 marked() {
@@ -91,12 +101,77 @@ marked() {
     [[ $(<"$WORK/err") == "Nimbra already running or starting" ]] && ! says 'Setting up'
 }
 
-readonly STOP="nimbractl stop | 0 | ^Nimbra stopped\.$ | agent_processes_end && diff $WORK/fresh <(state) && ! test -e $STATUS_DIR"
+# A start in the background, and what it printed once it ended.
+background_start() { nimbractl start >"$WORK/start.out" 2>&1 & START=$!; }
+start_ended() { wait "$START"; }
+said_started() { start_ended && grep -q '^Nimbra successfully started\.$' "$WORK/start.out"; }
+# within SECONDS CMD...: CMD ends in time with status 0; its streams as a row's.
+within() {
+    local status=0
+    timeout "$1" "${@:2}" >"$WORK/out" 2>"$WORK/err" || status=$?
+    ((status == 0)) || { echo "${*:2}: status $status" && cat "$WORK/out" "$WORK/err" && return 1; }
+}
+# The output pipe closes after the first byte.
+piped_start() { timeout 30 nimbractl start | head -c1 >/dev/null; }
+# Stopped as before the first start: rules, sets, addresses, routes, processes.
+stopped() { agent_processes_end && diff "$WORK/fresh" <(state) && ! test -e "$STATUS_DIR"; }
+started() { test -e "$STATUS_DIR/nimbra_running" && eventually all_services_run && diff "$WORK/started" <(state); }
+# nimbra-repair over and over, as firewall reloads and hotplug events run it.
+repairs() { while [[ ! -e $WORK/repairs.stop ]]; do nimbra-repair >/dev/null 2>&1; done; }
+repairs_end() { touch "$WORK/repairs.stop" && wait "$REPAIRS" && rm "$WORK/repairs.stop"; }
+# What a firewall restart does to the agent's rules and hooks.
+flush_firewall() {
+    local tool table
+    for tool in iptables ip6tables; do
+        for table in filter nat mangle; do "$tool" -w -t "$table" -F && "$tool" -w -t "$table" -X; done
+    done
+}
+# apid --makecert takes its time, as on a small router; the start is then
+# between its filter and its running marker.
+slow_certificate() {
+    mv "$ROOT_DIR/apid" "$ROOT_DIR/apid.real" && rm -f "$DATA_DIR/apid.pem"
+    printf '#!/bin/sh\ntouch %s/making\nsleep 3\nexec %s "$@"\n' "$WORK" "$ROOT_DIR/apid.real" >"$ROOT_DIR/apid"
+    chmod +x "$ROOT_DIR/apid"
+}
+certificate_made() { test -e "$WORK/making"; }
+# configure KEY VALUE: in the copies the poller puts in the configuration's
+# place, and in the configuration (through a name of our own: the poller
+# and nimbra-ini both write NAME.new).
+configure() {
+    local file
+    for file in "$WORK"/variant?.ini; do NIMBRA_CONFIG=$file nimbra-ini set "$@" || return; done
+    cp "$WORK/variant0.ini" "$NIMBRA_CONFIG.configure" && mv -f "$NIMBRA_CONFIG.configure" "$NIMBRA_CONFIG"
+}
+# Every file of the agent's tree but the ram directory and the configuration
+# (which the poller keeps replacing).
+agent_files() { find /var/nimbra -path "$RAM_DIR" -prune -o ! -path "$NIMBRA_CONFIG*" -printf '%p %y %s\n' | sort; }
+
+readonly STOP="nimbractl stop | 0 | ^Nimbra stopped\.$ | stopped"
 # The process lists are left out: the poller's own come and go.
 rows=("before, and polling | state >$WORK/fresh && start_polling | - | - | - | -"
-    "twenty starts at once | at_once 20 start | - | - | - | [[ \$(lines start '^Nimbra successfully started\.$') == 1 && \$(lines start '^Nimbra already running or starting$') == 19 ]] && eventually all_services_run && [[ \$(pgrep -cx runsvdir) == 1 ]] && ! test -e $STATUS_DIR/nimbra_starting"
+    "twenty starts at once | at_once 20 start | - | - | - | [[ \$(lines start '^Nimbra successfully started\.$') == 1 && \$(lines start '^Nimbra already running or starting$') == 19 ]] && eventually all_services_run && [[ \$(pgrep -cx runsvdir) == 1 ]] && ! test -e $STATUS_DIR/nimbra_starting && state >$WORK/started"
     "ten resets at once, running | touch $DATA_DIR/learned && at_once 10 reset | - | - | - | [[ \$(lines reset '^Nimbra successfully started\.$') == 1 && \$(lines reset '^nimbra agent is resetting, no op$') == 9 ]] && ! test -e $DATA_DIR/learned && eventually all_services_run && [[ \$(pgrep -cx runsvdir) == 1 ]]"
-    "stop after them | - | $STOP")
+    "repair, only the hook whose name holds the other's | iptables -w -t nat -D PREROUTING -j NIMBRA_NAT && ip6tables -w -t nat -D PREROUTING -j NIMBRA_NAT | nimbra-repair | 0 | ^Nimbra network state repaired\.$ | ! says refused && diff $WORK/started <(state)"
+    "stop while repairs run | repairs & REPAIRS=\$! | $STOP && repairs_end && stopped"
+    "reset, data directory above the agent's root | ln -s /var/nimbra $WORK/above && configure nimbra_path.data $WORK/above && configure nimbra_path.db $WORK/above && agent_files >$WORK/files | nimbractl reset | 0 | ^nimbra_path.data $WORK/above holds the agent's programs or configuration: its files are not removed$ | diff $WORK/files <(agent_files) && configure nimbra_path.data $DATA_DIR && configure nimbra_path.db /var/nimbra/db")
+for step in marker_taken tree_copied alias_added filter_hooked runsvdir_runs; do
+    rows+=("stop once a start has $step | background_start && wait_until 30 $step | $STOP || { said_started && started; }"
+        "stop after it | start_ended >/dev/null; true | $STOP")
+done
+rows+=("firewall flushed while start finishes | slow_certificate && background_start && wait_until 30 certificate_made && flush_firewall | nimbra-repair | 0 | ^Nimbra network state repaired\.$ | said_started && started"
+    "stop after it | mv -f $ROOT_DIR/apid.real $ROOT_DIR/apid | $STOP")
+# A start a signal ends leaves nothing that holds off what follows; one
+# that SIGHUP or SIGPIPE meets goes on to its end.
+# reset_start SECONDS: reset, then start, each in time: nothing waits for
+# a start that is over. A reset of a running agent starts it again, so
+# that one is given more time on a loaded machine.
+reset_start() { within "$1" nimbractl reset && within 10 nimbractl start && says '^Nimbra (successfully started\.|already running or starting)$'; }
+for step in marker_taken tree_copied alias_added filter_hooked sets_made; do
+    rows+=("start ended by SIGTERM at $step, then reset and start | killed_at $step TERM && ! test -e $STATUS_DIR/nimbra_starting | - | - | - | reset_start 10 && started"
+        "then stop | - | $STOP")
+done
+rows+=("start meets SIGHUP, then reset and start | killed_at filter_hooked HUP && grep -q '^Nimbra successfully started\.$' $WORK/out && started | - | - | - | reset_start 30 && started"
+    "then stop | - | $STOP" "start meets SIGPIPE, then reset and start | piped_start && started | - | - | - | reset_start 30 && started" "then stop | - | $STOP")
 for ((round = 1; round <= ROUNDS; round++)); do
     for step in marker_taken tree_copied alias_added filter_hooked sets_made runsvdir_runs marked_running random_moment; do
         rows+=("round $round: start killed at $step | killed_at $step | - | - | - | marked" "round $round: stop after the kill | - | $STOP")
