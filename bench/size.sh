@@ -14,7 +14,7 @@ printf '%s\n' '#include <cstdio>' '#include <string>' \
     'int main(int, char **argv) { std::string s(argv[0]); s += ": hello"; std::puts(s.c_str()); }' >"$WORK/hello.cpp"
 for build in "$BUILD" "${NIMBRA_ARMHF_BUILD:-$REPO/build/armhf}" "$REPO"/build/musl-{x86_64,armhf,mips}; do
     dir=$build/CMakeFiles/nimbractl.dir
-    if [[ ! -f $dir/link.txt ]]; then
+    if [[ ! -f $dir/link.txt || ! -x $build/bin/nimbractl ]]; then
         echo "${0##*/}: no $build: its row is left out" >&2
         continue
     fi
