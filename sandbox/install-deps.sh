@@ -5,8 +5,8 @@
 #                                  the router's tools and the sandbox's tools
 #   sandbox/install-deps.sh test   the demo's and what the default preset's
 #                                  tests use (tests/run.sh)
-#   sandbox/install-deps.sh ci     the tests' and the cross, sanitizer, fuzz and
-#                                  benchmark builds (.ci/run)
+#   sandbox/install-deps.sh ci     the tests' and the cross, sanitizer, fuzz,
+#                                  musl and benchmark builds (.ci/run)
 #
 # Asks apt only for what is missing, refreshes the package lists only then,
 # and says what it fetches and how far it has got.
@@ -40,6 +40,9 @@ readonly CI=(
     clang libclang-rt-dev
     # the INI store benchmark, built wherever Google Benchmark is installed
     libbenchmark-dev
+    # the musl builds: npm fetches zig 0.11 (sandbox/install-zig.sh), musl's
+    # loader runs the x86_64 one here, llvm-strip strips every target's
+    musl npm llvm
 )
 
 say() {

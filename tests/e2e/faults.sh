@@ -11,9 +11,10 @@ source "$(dirname "$0")/lib.sh"
 
 readonly FARM=$WORK/bin HELD=$WORK/held DUMMY=dum0
 mkdir -p "$FARM" "$HELD" && cp "$NIMBRA_CONFIG" "$WORK/config.ini"
-# Every program on PATH as one link in FARM, earlier directories winning, so
-# that a row can take one away from both the shell and the vendor library.
-IFS=: read -r -a path_dirs <<<"$PATH"
+# Every program on the router's PATH as one link in FARM, earlier
+# directories winning, so that a row can take one away from both the shell
+# and the vendor library.
+IFS=: read -r -a path_dirs <<<"$ROUTER_PATH"
 for ((i = ${#path_dirs[@]} - 1; i >= 0; i--)); do
     [[ -d ${path_dirs[i]} ]] && ln -sf "${path_dirs[i]}"/* "$FARM/" 2>/dev/null
 done
@@ -23,7 +24,7 @@ held=()
 hold() {
     local path
     for path; do
-        [[ $path == /* ]] || { path=$FARM/$path && ROW_ENV=(PATH="$FARM"); }
+        [[ $path == /* ]] || { path=$FARM/$path && ROW_ENV=(PATH="$FARM" ROUTER_PATH="$FARM"); }
         mv "$path" "$HELD/${#held[@]}" && held+=("$path")
     done
 }
@@ -46,7 +47,7 @@ exec "$real" "$@"'; }
 agent_up() { nimbractl start >/dev/null 2>&1; }
 # The reference library without its batch entry point: one iptables process
 # per change, as a vendor library written before batches has it.
-LITERAL=$(dirname "$(realpath "$(command -v nimbractl)")")/../lib/literal
+LITERAL=$(dirname "$(realpath "$NIMBRA_BIN")")/../lib/literal
 one_by_one() { ROW_ENV+=(LD_LIBRARY_PATH="$LITERAL"); }
 # The running daemons write there now and then: a remount that meets one of
 # their writes is refused, so it is tried again.

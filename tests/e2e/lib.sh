@@ -45,11 +45,12 @@ json() { jq -e "$1" "$WORK/out" >/dev/null 2>&1; }
 run_command() {
     [[ $1 == nimbractl || $1 == nimbra-repair ]] || { fail "not a nimbractl command: $*" && return; }
     local runner=(timeout 60 "$1") log=$WORK/memcheck.log
-    # The real file, not the sandbox's link to it: $ORIGIN/../lib must resolve.
+    # The built file, not the sandbox's command (a script that gives it the
+    # router's PATH): $ORIGIN/../lib must resolve.
     # shellcheck disable=SC2054  # the commas are valgrind's
-    [[ ${NIMBRA_E2E_MEMCHECK:-} != 1 ]] || runner=(timeout 600 valgrind -q --error-exitcode=99
-        --leak-check=full --show-leak-kinds=definite,indirect,possible --track-fds=yes
-        --errors-for-leak-kinds=definite,indirect,possible --log-file="$log" "$(dirname "$(realpath "$(command -v nimbractl)")")/$1")
+    [[ ${NIMBRA_E2E_MEMCHECK:-} != 1 ]] || runner=(timeout 600 env "PATH=$ROUTER_PATH" "$(command -v valgrind)" -q
+        --error-exitcode=99 --leak-check=full --show-leak-kinds=definite,indirect,possible --track-fds=yes
+        --errors-for-leak-kinds=definite,indirect,possible --log-file="$log" "$(dirname "$(realpath "$NIMBRA_BIN")")/$1")
     # New files: the scripts an earlier start left running still write to
     # the old ones, at their own offsets.
     STATUS=0 && rm -f "$WORK/out" "$WORK/err"

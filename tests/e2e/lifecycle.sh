@@ -32,6 +32,9 @@ readonly ENVIRONMENT=("NIMBRA_ROOT=$ROOT_DIR$" NIMBRA_BASE=/var/nimbra/agent/sha
     "NIMBRA_DATA=$DATA_DIR$" "NIMBRA_DB_PATH=$DB_DIR$" "NIMBRA_LOG=$LOG_DIR$" NIMBRA_BRIDGE=br0$ NIMBRA_DNSMASQ_PORT=5300$
     NIMBRA_ROUTER_DNSMASQ_PORT=53$ NIMBRA_PORT_FILTERD=4600$ NIMBRA_PORT_TIMETRACKER_DNS=4601$ NIMBRA_PORT_DNSMASQ_SAVEDQ=4605$
     NIMBRA_PORT_IPADDR_MANAGER=4603$ "PATH=$ROOT_DIR:" LD_LIBRARY_PATH=/var/nimbra/agent/shares/usr/lib/)
+# One runsvdir, and one runsv and one svlogd per service: none left over
+# from the agent before (on a router /var/service is /tmp/service).
+supervisors_of_ten() { [[ $(pgrep -cx runsvdir):$(pgrep -cx runsv):$(pgrep -cx svlogd) == 1:10:10 ]]; }
 identity='^    (vendor name: Sandbox Networks|router model: SBX-1 Home Router|router serial: 5b3d9c2e7a1f4e6b8c0d2f4a6b8c0d1e|router FW version: 23\.05\.3|router HW version: v1)$'
 
 run_rows \
@@ -48,11 +51,11 @@ run_rows \
     "status, running | eventually test -e $STATUS_DIR/configd_last_auth | nimbractl status | 0 | ^    Nimbra running on interface br0$ | [[ \$(grep -c '^run: /var/service/' $WORK/out) == 10 ]] && says '^configd:   last auth: success, [0-9]+s$'" \
     "status -J and a word more | eventually test -e $STATUS_DIR/rclient_connected | nimbractl status -J more | 0 | ^\{\"nimbra-running\":\"true\",\"nimbra-provisioned\":\"true\",\"rclient\":\"connected\"\}$ | json ." \
     "a second start | settle $WORK/started | nimbractl start | 0 | ^Nimbra already running or starting$ | ! says 'Setting up' && same_state $WORK/started" \
-    "reset, running | plant_data | nimbractl reset | 0 | ^Nimbra stopped\.$ | says '^Nimbra successfully started\.$' && data_reset && test -e $STATUS_DIR/nimbra_running && ! test -e $RAM_DIR/nimbra_resetting" \
+    "reset, running | plant_data | nimbractl reset | 0 | ^Nimbra stopped\.$ | says '^Nimbra successfully started\.$' && data_reset && test -e $STATUS_DIR/nimbra_running && ! test -e $RAM_DIR/nimbra_resetting && eventually all_services_run && eventually supervisors_of_ten" \
     "reset during a reset | touch $RAM_DIR/nimbra_resetting && plant_data | nimbractl reset | 0 | ^nimbra agent is resetting, no op$ | test -e $DATA_DIR/learned && rm $RAM_DIR/nimbra_resetting" \
     "stop | - | nimbractl stop | 0 | ^Nimbra stopped\.$ | agent_processes_end && same_state $WORK/fresh && ! test -e $STATUS_DIR && ! test -e $LOG_DIR" \
     "reset, stopped | plant_data | nimbractl reset | 0 | ^Resetting Nimbra \.\.\.$ | ! says 'Nimbra successfully started' && ! test -e $STATUS_DIR/nimbra_running && data_reset" \
     "status -j after the resets | - | nimbractl status -j | 0 | ${STOPPED/true/false} | -" \
     "start | - | nimbractl start | 0 | ^Nimbra successfully started\.$ | eventually all_services_run" \
-    "restart | state >$WORK/before | nimbractl restart | 0 | ^Nimbra stopped\.$ | says '^Nimbra successfully started\.$' && eventually all_services_run && diff $WORK/before <(state) && [[ \$(pgrep -cx runsvdir) == 1 ]]"
+    "restart | state >$WORK/before | nimbractl restart | 0 | ^Nimbra stopped\.$ | says '^Nimbra successfully started\.$' && eventually all_services_run && diff $WORK/before <(state) && eventually supervisors_of_ten"
 finish

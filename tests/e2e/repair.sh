@@ -12,7 +12,7 @@
 source "$(dirname "$0")/lib.sh"
 
 FILES=$(realpath "$(dirname "$0")/../../packaging/openwrt/nimbractl/files")
-BIN=$(dirname "$(realpath "$(command -v nimbractl)")")
+BIN=$(dirname "$(realpath "$NIMBRA_BIN")")
 readonly FILES BIN LITERAL=$BIN/../lib/literal
 
 # The scripts call /usr/sbin/nimbra-repair and log through logger: both are
