@@ -138,6 +138,8 @@ const variant kVariants[] = {
                    "router_dnsmasq_port=5353\n", false, "Nimbra-Agent service logging is disabled\n"},
 };
 
+void PrintTo(const variant &v, std::ostream *os) { *os << v.name; }
+
 enum renderer { ONE_BY_ONE, BATCH, REFUSED_BATCH };
 const char *const kRenderers[] = {"one by one", "batch", "refused batch"};
 
