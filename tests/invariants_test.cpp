@@ -56,6 +56,11 @@ struct kernel {
         std::string tool, t, table, op, chain, rule;
         words >> tool >> t >> table >> op >> chain;
         std::getline(words >> std::ws, rule);
+        // Listed as the kernel shows it: "-p udp -m udp --dport 53".
+        for (const std::string protocol : {"udp", "tcp"}) {
+            const size_t at = rule.find("-p " + protocol + " --dport");
+            if (at != std::string::npos) rule.insert(at + 7, "-m " + protocol + " ");
+        }
         auto &chains = tables[tool + " -t " + table];
         const bool exists = chains.count(chain) || kBuiltins.count(chain);
         if (op == "-N") return !exists && (chains[chain], true);

@@ -1,6 +1,8 @@
 #include "tests/test_support.h"
 
+#include <dirent.h>
 #include <dlfcn.h>
+#include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -38,8 +40,9 @@ const char *const kSearchPaths[] = {"PATH", "LD_LIBRARY_PATH"};
 
 }  // namespace
 
-// The boundaries to the clock and to the kernel's address list, replaced in
-// the test binary: a unit test never waits, and sees the addresses it names.
+// The boundaries to the clock and to the kernel's address and process lists,
+// replaced in the test binary: a unit test never waits, and sees the
+// addresses it names.
 extern "C" unsigned int sleep(unsigned int seconds) {
     test_events().push_back("sleep: " + std::to_string(seconds));
     return 0;
@@ -51,6 +54,14 @@ extern "C" FILE *fopen(const char *path, const char *mode) {
     if (!fixture.empty() && strcmp(path, "/proc/net/if_inet6") == 0)
         return fmemopen(&fixture[0], fixture.size(), "r");
     return real(path, mode);
+}
+
+// No process list: stop finds no supervisor of the host's to wait for.
+extern "C" DIR *opendir(const char *path) {
+    static const auto real = reinterpret_cast<DIR *(*)(const char *)>(dlsym(RTLD_NEXT, "opendir"));
+    if (strcmp(path, "/proc") != 0) return real(path);
+    errno = ENOENT;
+    return nullptr;
 }
 
 std::string &if_inet6_fixture() {
