@@ -1,4 +1,4 @@
-// What start, stop, restart and nimbra-repair always leave true, stated once
+// What start, stop, restart, reset and nimbra-repair always leave true, stated once
 // over the recorded run of every rule-table variant with every renderer. The
 // fake vendor library and the recorded ipset and listing commands act on a
 // small model of the kernel's tables and IP sets, so that a second start and
@@ -294,6 +294,7 @@ TEST_P(invariants, hold_over_every_command_and_renderer) {
             // A firewall reload took the agent's chains and rules away.
             {"nimbra-repair", [&] { router_chains(); }, how == REFUSED_BATCH, no},
             {"restart", [] {}, 0, no + log + no},
+            {"reset", [] {}, 0, no + log + no},
             {"stop", [] {}, 0, no},
         };
         for (const auto &step : steps) {
