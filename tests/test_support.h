@@ -16,7 +16,7 @@
 
 // Every recorded shell command, vendor call and sleep, in order:
 // "system: CMD", "popen: CMD", "vendor: TABLE OP CHAIN [RULE] [FAMILY]",
-// "batch: [FAMILY] TEXT", "sleep: SECONDS" (sleep() returns at once).
+// "sleep: SECONDS" (sleep() returns at once).
 std::vector<std::string> &test_events();
 // The events that start with prefix, with the prefix removed.
 std::vector<std::string> events_with(const std::string &prefix);
@@ -34,7 +34,6 @@ struct process_recorder {
     std::function<int(const std::string &)> run;
     std::function<std::string(const std::string &)> answer;
     std::deque<std::string> answers;
-    std::vector<std::string> runs() const { return events_with("system: "); }
 };
 
 // What fopen("/proc/net/if_inet6") reads while it is not empty, so that a
