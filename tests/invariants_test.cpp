@@ -4,6 +4,7 @@
 // small model of the kernel's tables and IP sets, so that a second start and
 // a repair see what the first left.
 #include <gtest/gtest.h>
+#include <stdio_ext.h>
 
 #include <map>
 #include <set>
@@ -168,6 +169,8 @@ protected:
         fake_vendor().on_iptables = [this](const fake_iptables_call &c) {
             sent.push_back(std::string(c.family ? "ip6tables" : "iptables") + " -t " + c.table + " " + c.operation +
                            " " + c.chain + " " + c.rule);
+            // The echo is out before the tool can complain.
+            if (__fpending(stdout)) faults.push_back("sent before its echo was out: " + sent.back());
             // The kernel's answer is the vendor library's result.
             const bool done = model.change(sent.back());
             fake_vendor().iptables_result = done ? 0 : -1;
