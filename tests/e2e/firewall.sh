@@ -17,6 +17,7 @@ readonly GOLDEN_DIR FILTER_ONLY='/^## addresses/,$d'
 # address (random per run) named by its device, without the kernel's own
 # routes for them (listed in an order that varies), against the listing.
 golden() {
+    # shellcheck disable=SC2016  # a sed script
     local dev address edits=(-e '/^## processes/,$d') expected=/dev/null
     for dev in /sys/class/net/*; do
         address=$(ip -6 -o addr show dev "${dev##*/}" scope link | awk '{ sub("/.*", "", $4); print $4 }')
