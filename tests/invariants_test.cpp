@@ -128,6 +128,8 @@ void PrintTo(const variant &v, std::ostream *os) { *os << v.name; }
 const char kNoLogging[] = "Nimbra-Agent service logging is disabled\n";
 const char kTproxy[] = "[iptables]\nuse_tproxy_ipv6=1\n[nimbra_ports]\ndnsmasq_port=53\nrouter_dnsmasq_port=5353\n";
 
+// The interfaces are lo, the one every host has (its link-local address
+// comes from the fixture), named twice for two.
 const variant kVariants[] = {
     // Only what start cannot do without: every switch at its default.
     {"defaults", "lo", "", false, kNoLogging},
