@@ -45,7 +45,13 @@ const char *const kSearchPaths[] = {"PATH", "LD_LIBRARY_PATH"};
 // addresses it names.
 extern "C" unsigned int sleep(unsigned int seconds) {
     test_events().push_back("sleep: " + std::to_string(seconds));
+    if (on_sleep()) on_sleep()();
     return 0;
+}
+
+std::function<void()> &on_sleep() {
+    static std::function<void()> call;
+    return call;
 }
 
 extern "C" FILE *fopen(const char *path, const char *mode) {
@@ -101,6 +107,7 @@ void use_config(const temp_dir &dir, const std::string &text) {
 void agent_test::SetUp() {
     reset_fake_vendor();
     if_inet6_fixture().clear();
+    on_sleep() = nullptr;
     set_vendor_iptables_batch(nullptr);
     test_events().clear();
     for (size_t i = 0; i < std::size(kSearchPaths); ++i)

@@ -36,6 +36,9 @@ struct process_recorder {
     std::deque<std::string> answers;
 };
 
+// Called by each sleep(); none in a fresh agent_test.
+std::function<void()> &on_sleep();
+
 // What fopen("/proc/net/if_inet6") reads while it is not empty, so that a
 // test names the link-local addresses whatever the host has.
 std::string &if_inet6_fixture();
