@@ -19,38 +19,42 @@ protected:
     }
 };
 
-// Each word by its exit status and the first and a later line it prints;
-// only argv[2] asks for JSON, in any case. Everything it runs is recorded.
+// Each word by its exit status, the start of what it prints and a later
+// line; only argv[2] asks for JSON, in any case. Everything it runs is
+// recorded. Each word makes the ram directory first.
 TEST_F(dispatch, each_word_runs_its_command) {
     // Without a configuration the export fails: no usage text, nothing run.
     EXPECT_EQ(run({"start"}), 1);
     EXPECT_NE(err.find("Error while setting Nimbra environment variables\n"), std::string::npos) << err;
     EXPECT_TRUE(out.empty() && test_events().empty());
     use_config(dir, tree_ini() + "[network]\nifnames=br0\n");
-    const char kUsage[] = "nimbractl <command>\n";
+    const char kUsage[] = "nimbractl <command>\n", kUsageEnd[] = "JSON format\n------------------------------"
+                                                                  "-------------------\n";
     const struct { std::vector<const char *> args; int status; const char *first, *later; } cases[] = {
-        {{}, 1, kUsage, ""},      {{"help"}, 1, kUsage, ""},  {{"-h"}, 1, kUsage, ""},
-        {{"Start"}, 1, kUsage, ""}, {{"bogus", "status"}, 1, kUsage, ""},
+        {{}, 1, kUsage, kUsageEnd},      {{"help"}, 1, kUsage, kUsageEnd},  {{"-h"}, 1, kUsage, kUsageEnd},
+        {{"Start"}, 1, kUsage, kUsageEnd}, {{"bogus", "status"}, 1, kUsage, kUsageEnd},
         {{"start"}, 0, "Starting Nimbra ...\n", "Can't find Nimbra root directory"},
         {{"stop"}, 0, "Stopping Nimbra services ...\n", "Nimbra stopped.\n"},
         {{"restart"}, 0, "Stopping Nimbra services ...\n", "Starting Nimbra ...\n"},
         {{"status"}, 0, "---", "Nimbra Running: false\n"},
-        {{"status", "-J"}, 0, "{\"nimbra-running\":\"false\"", ""},
-        {{"status", "x", "-j"}, 0, "---", ""},
-        {{"version", "-j"}, 0, "{\"agent-version\":\"\"", ""},
+        {{"status", "-J"}, 0, "{\"nimbra-running\":\"false\"", "}\n"},
+        {{"status", "x", "-j"}, 0, "---", "Nimbra Running: false\n"},
+        {{"version", "-j"}, 0, "{\"agent-version\":\"\"", "\"platformdb-version\":\"\"}\n"},
         {{"version", "-h"}, 0, "\n---", "Nimbra Agent Version: \n"},
-        {{"reset"}, 0, "Resetting Nimbra ...\n", "nimbra agent is resetting, no op\n"},
         {{"pfc"}, 0, "*** Nimbra Vendor Library Conformance Tests ***\n",
          "Nimbra Agent not started, pre-flight check failed!\n"},
     };
     for (const auto &c : cases) {
+        std::filesystem::remove_all(dir / "ram");
         EXPECT_EQ(run(c.args), c.status) << c.first;
         EXPECT_EQ(out.rfind(c.first, 0), 0u) << out;
         EXPECT_NE((out + err).find(c.later), std::string::npos) << out << err;
-        EXPECT_TRUE(is_directory((dir / "ram").c_str()));
-        // A reset already under way: the reset word ends after its first lines.
-        write_text(dir / "ram/nimbra_resetting", "");
+        EXPECT_TRUE(is_directory((dir / "ram").c_str())) << c.first;
     }
+    // A reset already under way: the reset word ends after its first lines.
+    write_text(dir / "ram/nimbra_resetting", "");
+    EXPECT_EQ(run({"reset"}), 0);
+    EXPECT_EQ(out, "Resetting Nimbra ...\nnimbra agent is resetting, no op\n");
     // A running marker that stop cannot remove (here a directory) is waited
     // for a few seconds, not forever.
     std::filesystem::create_directories(dir / "ram/status/nimbra_running/x");

@@ -5,8 +5,10 @@
 #include <stdio.h>
 #include <time.h>
 
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <atomic>
-#include <chrono>
 #include <map>
 #include <thread>
 
@@ -83,12 +85,41 @@ TEST_F(status_report, provisioning_needs_identity_and_a_usable_token_and_waits_f
     write(kProvisioned);
     const int held = lock_file_open((dir / "ram/provisioning.lock").c_str());
     std::atomic<int> state{2};
-    std::thread check([&] { state = get_provisioning_state(); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    std::atomic<long> task{0};
+    std::thread check([&] {
+        task = syscall(SYS_gettid);
+        state = get_provisioning_state();
+    });
+    // Until the check sleeps (in flock: nothing else it does can block)
+    // or is done.
+    auto sleeping = [&] {
+        const std::string stat = read_text("/proc/self/task/" + std::to_string(task) + "/stat");
+        return task && stat.size() > stat.rfind(')') + 2 && stat[stat.rfind(')') + 2] == 'S';
+    };
+    while (state == 2 && !sleeping()) std::this_thread::yield();
     EXPECT_EQ(state, 2);
     lock_file_close(held);
     check.join();
     EXPECT_EQ(state, 1);
+}
+
+// The whole text report of a running, provisioned agent on two interfaces,
+// then its JSON form.
+TEST_F(status_report, whole_report) {
+    use_config(dir, tree_ini() + "[network]\nifnames=br0 br1\n");
+    write({{"ram/status/nimbra_running", ""}, {"ram/status/rclient_connected", "-"}});
+    recorder.answer = [](const std::string &command) {
+        return command.find("sv status /var/service/*") != std::string::npos ? "run: apid\nrun: webd\n" : "";
+    };
+    const std::string dashes(49, '-');
+    capture([] { print_status(0); });
+    EXPECT_EQ(out, dashes + "\nNimbra Running: true\n    Nimbra running on interface br0\n    Nimbra running on interface br1\n"
+                   "Nimbra Provisioned: true\n" + dashes + "\nNimbra Processes:\nrun: apid\nrun: webd\n" + dashes +
+                   "\nNimbra Cloud Connectivity:\nrclient:   disconnected\n           last ping: none\n"
+                   "configd:   last auth: none\n           last settings (down): none\n"
+                   "           last logs (up): none\n" + dashes + "\n");
+    capture([] { print_status(1); });
+    EXPECT_EQ(out, R"({"nimbra-running":"true","nimbra-provisioned":"true","rclient":"disconnected"})" "\n");
 }
 
 }  // namespace

@@ -44,5 +44,5 @@ int nimbra_run_iptables_command(const char *table, const char *operation, const 
 
 int fake_iptables_batch(const char *batch, int family) {
     g_state.batches.push_back({family, batch});
-    return 0;
+    return g_state.on_batch ? g_state.on_batch(g_state.batches.back()) : g_state.batch_result;
 }

@@ -28,6 +28,8 @@ struct fake_vendor_state {
     int iptables_result = 0;
     std::function<void(const fake_iptables_call &)> on_iptables;
     std::vector<fake_batch> batches;
+    int batch_result = 0;
+    std::function<int(const fake_batch &)> on_batch;  // its result, when set
     bool flows_null = false;
     int flow_count = 0, raise_result = 0, flush_result = 0;
 };

@@ -1,7 +1,11 @@
 #include "tests/test_support.h"
 
+#include <dirent.h>
+#include <dlfcn.h>
+#include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 
 #include "firewall/batch.h"
 #include "libraries/nimbracfg/nimbrafiles.h"
@@ -15,13 +19,18 @@ process_recorder *g_recorder;
 int recorded_run(const char *command) {
     test_events().push_back(std::string("system: ") + command);
     const auto found = g_recorder->status.find(command);
-    return found == g_recorder->status.end() ? 0 : found->second;
+    if (found != g_recorder->status.end()) return found->second;
+    return g_recorder->run ? g_recorder->run(command) : 0;
 }
 
 // The scripted text is read in place; fclose closes the stream.
 FILE *recorded_open(const char *command) {
     test_events().push_back(std::string("popen: ") + command);
-    std::string &text = g_recorder->output[command];
+    const bool asked = !g_recorder->output.count(command) && g_recorder->answer;
+    // An answer is asked anew each time (it may have changed) and kept
+    // until the recorder goes.
+    std::string &text = asked ? g_recorder->answers.emplace_back(g_recorder->answer(command))
+                              : g_recorder->output[command];
     return fmemopen(&text[0], text.size(), "r");
 }
 
@@ -30,6 +39,41 @@ const process_runner kRecorder = {recorded_run, recorded_open, fclose};
 const char *const kSearchPaths[] = {"PATH", "LD_LIBRARY_PATH"};
 
 }  // namespace
+
+// The boundaries to the clock and to the kernel's address and process lists,
+// replaced in the test binary: a unit test never waits, and sees the
+// addresses it names.
+extern "C" unsigned int sleep(unsigned int seconds) {
+    test_events().push_back("sleep: " + std::to_string(seconds));
+    if (on_sleep()) on_sleep()();
+    return 0;
+}
+
+std::function<void()> &on_sleep() {
+    static std::function<void()> call;
+    return call;
+}
+
+extern "C" FILE *fopen(const char *path, const char *mode) {
+    static const auto real = reinterpret_cast<FILE *(*)(const char *, const char *)>(dlsym(RTLD_NEXT, "fopen"));
+    std::string &fixture = if_inet6_fixture();
+    if (!fixture.empty() && strcmp(path, "/proc/net/if_inet6") == 0)
+        return fmemopen(&fixture[0], fixture.size(), "r");
+    return real(path, mode);
+}
+
+// No process list: stop finds no supervisor of the host's to wait for.
+extern "C" DIR *opendir(const char *path) {
+    static const auto real = reinterpret_cast<DIR *(*)(const char *)>(dlsym(RTLD_NEXT, "opendir"));
+    if (strcmp(path, "/proc") != 0) return real(path);
+    errno = ENOENT;
+    return nullptr;
+}
+
+std::string &if_inet6_fixture() {
+    static std::string text;
+    return text;
+}
 
 std::vector<std::string> &test_events() {
     static std::vector<std::string> events;
@@ -62,6 +106,8 @@ void use_config(const temp_dir &dir, const std::string &text) {
 
 void agent_test::SetUp() {
     reset_fake_vendor();
+    if_inet6_fixture().clear();
+    on_sleep() = nullptr;
     set_vendor_iptables_batch(nullptr);
     test_events().clear();
     for (size_t i = 0; i < std::size(kSearchPaths); ++i)

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <deque>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -12,15 +14,16 @@
 
 #include "tests/temp_dir.h"
 
-// Every recorded shell command and vendor call, in order:
-// "system: CMD", "popen: CMD", "vendor: TABLE OP CHAIN [RULE] [FAMILY]".
+// Every recorded shell command, vendor call and sleep, in order:
+// "system: CMD", "popen: CMD", "vendor: TABLE OP CHAIN [RULE] [FAMILY]",
+// "sleep: SECONDS" (sleep() returns at once).
 std::vector<std::string> &test_events();
 // The events that start with prefix, with the prefix removed.
 std::vector<std::string> events_with(const std::string &prefix);
 
-// Replaces system() (which returns status[command], else 0) and popen()
-// (which reads output[command]) while it lives, logging each command to
-// test_events().
+// Replaces system() (which returns status[command], else run(command) when
+// set, else 0) and popen() (which reads output[command], else answer(command)
+// when set) while it lives, logging each command to test_events().
 struct process_recorder {
     process_recorder();
     ~process_recorder();
@@ -28,8 +31,17 @@ struct process_recorder {
     process_recorder &operator=(const process_recorder &) = delete;
     std::map<std::string, std::string> output;
     std::map<std::string, int> status;
-    std::vector<std::string> runs() const { return events_with("system: "); }
+    std::function<int(const std::string &)> run;
+    std::function<std::string(const std::string &)> answer;
+    std::deque<std::string> answers;
 };
+
+// Called by each sleep(); none in a fresh agent_test.
+std::function<void()> &on_sleep();
+
+// What fopen("/proc/net/if_inet6") reads while it is not empty, so that a
+// test names the link-local addresses whatever the host has.
+std::string &if_inet6_fixture();
 
 // Makes text the configuration file the fake vendor names, and forgets every
 // cached setting so that the next accessor call reads it.

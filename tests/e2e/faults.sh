@@ -74,6 +74,8 @@ vanish_on() {
 without_ipv4() { add_dummy && nimbra-ini set network.ifnames "br0 $DUMMY"; }
 nat_rules_of() { iptables -w -t nat -S NIMBRA_NAT | grep -c -- "-i $DUMMY -p $1"; }
 started() { test -e "$STATUS_DIR/nimbra_running" && test -d /var/service; }
+# The filter that a refused batch carried out one change at a time.
+landed() { [[ $(iptables -w -S; ip6tables -w -S) == *"-A FORWARD -j NIMBRA_FILTERS"*"-A FORWARD -j NIMBRA_FILTERS"* ]] && iptables -w -t nat -S NIMBRA_NAT | grep -q -- '-j DNAT'; }
 refused() { ! test -e "$STATUS_DIR/nimbra_running" && ! test -e "$STATUS_DIR/nimbra_starting" && ! test -e /var/service; }
 # The agent's install, data and configuration, by content.
 protected() { find "$ROOT_DIR" "$DATA_DIR" "$NIMBRA_CONFIG" -printf '%p %y %l\n' -type f -exec md5sum {} + | sort; }
@@ -98,17 +100,17 @@ run_rows \
     "baseline | agent_up | nimbractl stop | 0 | ^Nimbra stopped\.$ | agent_processes_end && settle $WORK/baseline && protected >$WORK/protected" \
     'iptables missing | hold iptables && one_by_one | nimbractl start | 0 | iptables: not found | started' \
     'ip6tables missing | hold ip6tables && one_by_one | nimbractl start | 0 | ip6tables: not found | started' \
-    'iptables-restore missing: the batch falls back | hold iptables-restore | nimbractl start | 0 | ^The iptables batch was refused; applying its changes one at a time$ | started' \
+    'iptables-restore missing: the batch falls back | hold iptables-restore | nimbractl start | 0 | ^The iptables batch was refused; applying its changes one at a time$ | started && landed' \
     'ipset missing | hold ipset | nimbractl start | 0 | ipset: not found | started' \
     'ipset restore refused | refusing_restore | nimbractl start | 0 | ^ipset restore failed; running its commands one at a time$ | started && mapfile -t sets < <(ipset list -n) && ((${#sets[@]} == 13))' \
     'ip missing | hold ip | nimbractl start | 0 | ip: not found | started' \
     'ifconfig missing | hold ifconfig | nimbractl start | 0 | ifconfig: not found | started' \
     'iptables missing at stop | agent_up && hold iptables && one_by_one | nimbractl stop | 0 | iptables: not found | ! test -e $STATUS_DIR/nimbra_running && ! test -e /var/service' \
     'firewall command fails | failing_iptables && one_by_one | nimbractl start | 0 | Operation not permitted \(injected\) | started' \
-    "read-only ram directory | ro_ram | nimbractl start | 0 | ^Can't create $STATUS_DIR//nimbra_starting:  | refused" \
+    "read-only ram directory | ro_ram | nimbractl start | 0 | ^Can't create $STATUS_DIR/+nimbra_starting:  | refused" \
     'read-only ram directory, status | agent_up && ro_ram | nimbractl status -j | 0 | open: Read-only file system | json .' \
-    "read-only ram directory at stop | agent_up && ro_ram | nimbractl stop | 0 | ^Can't remove $STATUS_DIR//nimbra_running: Read-only file system$ | test -e $STATUS_DIR/nimbra_running" \
-    "full ram directory | full_ram | nimbractl start | 0 | ^Can't create $STATUS_DIR//nimbra_starting:  | refused" \
+    "read-only ram directory at stop | agent_up && ro_ram | nimbractl stop | 0 | ^Can't remove $STATUS_DIR/+nimbra_running: Read-only file system$ | test -e $STATUS_DIR/nimbra_running" \
+    "full ram directory | full_ram | nimbractl start | 0 | ^Can't create $STATUS_DIR/+nimbra_starting:  | refused" \
     'full ram directory, status | full_ram | nimbractl status -j | 0 | open: No space left on device | json .' \
     "busybox missing | hold ${ROOT_DIR}busybox | nimbractl start | 0 | ^Can't run ${ROOT_DIR}/runsvdir: No such file or directory$ | started" \
     "service template missing | hold ${ROOT_DIR}service | nimbractl start | 0 | service': No such file or directory | started" \

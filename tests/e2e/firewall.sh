@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # The router after start on a real kernel, in each variant (DNAT or TPROXY,
 # one or two LAN interfaces, chains owned by the router): rules, IP sets,
-# addresses, routes and service tree exactly as firewall/<variant>.rules
-# holds them; a start over its own rule set and a repair leave the same;
-# stop, even after a hook was removed from one family by hand, leaves the
-# packet filter as it was before start.
-# NIMBRA_UPDATE_GOLDEN=1 rewrites the .rules files from what the kernel shows.
+# addresses, routes and service tree as firewall/dnat.rules holds them (read
+# line by line against the rule tables), with the variant's differences
+# from it in firewall/<variant>.diff (none for router-owned chains); a
+# repair leaves the same; stop, even after a hook was removed from one
+# family by hand, leaves the packet filter as it was before start.
 # shellcheck source=lib.sh
 source "$(dirname "$0")/lib.sh"
 
@@ -13,18 +13,19 @@ GOLDEN_DIR=$(dirname "$0")/firewall
 # shellcheck disable=SC2016  # a sed script
 readonly GOLDEN_DIR FILTER_ONLY='/^## addresses/,$d'
 
-# golden NAME [SED]: router-state without its process list (or what SED
-# leaves), each link-local address (random per run) named by its device,
-# without the kernel's own routes for them (listed in an order that varies).
+# golden VARIANT: router-state without its process list, each link-local
+# address (random per run) named by its device, without the kernel's own
+# routes for them (listed in an order that varies), against the listing.
 golden() {
-    local dev address edits=(-e "${2:-/^## processes/,\$d}")
+    # shellcheck disable=SC2016  # a sed script
+    local dev address edits=(-e '/^## processes/,$d') expected=/dev/null
     for dev in /sys/class/net/*; do
         address=$(ip -6 -o addr show dev "${dev##*/}" scope link | awk '{ sub("/.*", "", $4); print $4 }')
         [[ -z $address ]] || edits+=(-e "s/$address/LINK_LOCAL_${dev##*/}/g")
     done
     router-state | sed "${edits[@]}" -e '/^local LINK_LOCAL_\|^fe80::\/64 \|^multicast ff00::\/8 /d' >"$WORK/golden"
-    [[ ${NIMBRA_UPDATE_GOLDEN:-} != 1 || -n ${2:-} ]] || cp "$WORK/golden" "$GOLDEN_DIR/$1.rules"
-    diff -u <(sed "${edits[@]:0:2}" "$GOLDEN_DIR/$1.rules") "$WORK/golden"
+    [[ ! -e $GOLDEN_DIR/$1.diff ]] || expected=$GOLDEN_DIR/$1.diff
+    diff -u "$expected" <(diff "$GOLDEN_DIR/dnat.rules" "$WORK/golden")
 }
 
 # The packet filter's part of the router's state.
@@ -59,8 +60,6 @@ for entry in "dnat br0 0 0" "dnat_two br0,br1 0 0" "tproxy br0 1 0" "tproxy_two 
     read -r name ifnames tproxy router_owned <<<"$entry"
     rows+=("$name: start | variant $ifnames $tproxy $router_owned | nimbractl start | 0 | ^Router's IPv6 fe80:[0-9a-f:]+ @ br0$ | golden $name")
     rows+=("$name: a repair changes nothing | - | nimbra-repair | 0 | ^Nimbra network state repaired\.$ | golden $name")
-    # A start over a rule set already there (one that lost its marker).
-    [[ $name != *_two ]] || rows+=("$name: a start over its own rules | rm $STATUS_DIR/nimbra_running | nimbractl start | 0 | ^Nimbra successfully started\.$ | golden $name '$FILTER_ONLY'")
     # A hook of its own gone from one family is still removed from the other.
     ((router_owned)) && unhook=- || unhook='ip6tables -w -D FORWARD -j NIMBRA_FILTERS'
     rows+=("$name: stop | $unhook | nimbractl stop | 0 | ^Nimbra stopped\.$ | diff -u $WORK/before <(filter_state)")

@@ -75,14 +75,14 @@ for entry in "${configs[@]}"; do
     rows+=("$command with ${setting:0:60} | config_of $quoted | nimbractl $command | $status | $pattern | -")
 done
 rows+=(
-    "payloads in numbers and names | numbers_hostile | nimbractl start | 0 | ^Nimbra successfully started\.$ | nimbractl status -j >/dev/null && nimbractl stop >/dev/null"
+    "payloads in numbers and names | numbers_hostile | nimbractl start | 0 | ^Nimbra successfully started\.$ | nimbractl status -j | jq -e . >/dev/null && nimbractl stop >/dev/null"
     "TPROXY, the agent's DNS not on 53 | config_of iptables.use_tproxy_ipv6=1 nimbra_ports.router_dnsmasq_port=5353 | nimbractl start | 0 | ^Invalid configuration : IPv6 TPROXY works only with dnsmasq port 53 | -"
     "TPROXY, the router's DNS on 53 | config_of iptables.use_tproxy_ipv6=1 nimbra_ports.dnsmasq_port=53 | nimbractl start | 0 | ^Invalid configuration : IPv6 TPROXY | -"
     "the bridge's name without an interface list | config_of network.ifnames network.bridge_ifname=br0 | nimbractl start | 0 | ^NIMBRA_BRIDGE +: br0$ | nimbractl stop >/dev/null"
     "logging off | config_of nimbra_log.max_log_size=0 | nimbractl start | 0 | ^Nimbra-Agent service logging is disabled$ | ! test -e /var/service/apid/log && nimbractl stop >/dev/null"
     "a deep data directory | config_of nimbra_path.data=$DATA_DIR/$(printf 'd/%.0s' {1..30}) | nimbractl start | 0 | ^Nimbra successfully started\.$ | test -s $DATA_DIR/d/d/d/d/d/d/d/d/d/d/d/d/d/d/d/d/d/d/d/d/d/d/d/d/d/d/d/d/d/d/apid.pem && nimbractl stop >/dev/null"
     "status files that block | plant $STATUS_DIR/rclient_last_ping $STATUS_DIR/configd_last_logs $DATA_DIR/cloudtoken | nimbractl status | 0 | ^           last ping: none$ | rm $STATUS_DIR/rclient_last_ping $STATUS_DIR/configd_last_logs $DATA_DIR/cloudtoken"
-    "version files that block | mv /var/nimbra/agent/shares/VERSION $WORK && plant /var/nimbra/agent/shares/VERSION | nimbractl version -j | 0 | \"agent-version\":\"\" | mv -f $WORK/VERSION /var/nimbra/agent/shares/"
+    "version files that block | mv /var/nimbra/agent/shares/VERSION $WORK && plant /var/nimbra/agent/shares/VERSION | nimbractl version -j | 0 | \"agent-version\":\"\" | mv -f $WORK/VERSION /var/nimbra/agent/shares/ && json ."
     "nothing outside the configured directories | rm -rf $DATA_DIR/d | - | - | - | test -f $VICTIM/file && diff $WORK/before <(listing)"
 )
 run_rows "${rows[@]}"

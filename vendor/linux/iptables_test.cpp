@@ -44,4 +44,33 @@ TEST(nimbra_run_iptables_command, runs_the_tool_with_the_rule_split_into_words) 
     setenv("PATH", path.c_str(), 1);
 }
 
+// The batch goes whole to iptables-restore (ip6tables-restore) -w --noflush
+// on its standard input; a tool that is missing, fails or stops reading
+// early refuses it, and the caller lives on (no SIGPIPE).
+TEST(nimbra_run_iptables_batch, hands_the_batch_to_the_restore_tool) {
+    const std::string large(1 << 20, '\n');
+    // The fake tool's script after its first line, the batch, the family,
+    // the result and what the tool read.
+    const struct { const char *script; std::string batch; int family, result; std::string read; } cases[] = {
+        {"/bin/cat >\"$0.in\"; echo \"$@\" >>\"$0.in\"", "*nat\nCOMMIT\n", 1, 0, "*nat\nCOMMIT\n-w --noflush\n"},
+        {"/bin/cat >\"$0.in\"; exit 1", "*nat\n", 0, -1, "*nat\n"},
+        {"exit 0", large, 0, -1, ""},
+        {nullptr, "*nat\n", 0, -1, ""},
+    };
+    temp_dir bin;
+    const std::string path = getenv("PATH");
+    setenv("PATH", bin.path.c_str(), 1);
+    for (const auto &c : cases) {
+        const std::string tool = bin / (c.family ? "ip6tables-restore" : "iptables-restore");
+        std::filesystem::remove(tool);
+        std::filesystem::remove(tool + ".in");
+        if (c.script) write_text(tool, std::string("#!/bin/sh\n") + c.script + "\n");
+        chmod(tool.c_str(), 0755);
+        EXPECT_EQ(nimbra_run_iptables_batch(c.batch.c_str(), c.family), c.result) << c.script;
+        EXPECT_EQ(read_text(tool + ".in"), c.read);
+    }
+    EXPECT_EQ(nimbra_run_iptables_batch(nullptr, 0), -1);
+    setenv("PATH", path.c_str(), 1);
+}
+
 }  // namespace
