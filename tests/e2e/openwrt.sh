@@ -36,8 +36,8 @@ install -D "$PACKAGE/files/nimbra.rpcd" /usr/libexec/rpcd/nimbra
 install -D "$SHIM/rc.common" /etc/rc.common
 install -D -m 644 "$SHIM/procd.sh" /lib/functions/procd.sh
 install -D "$SHIM/logger" /usr/bin/logger
-ln -sf "$(realpath "$(command -v nimbractl)")" /usr/sbin/nimbractl
-ln -sf nimbractl /usr/sbin/nimbra-repair
+# The sandbox's commands, which run the program with the router's PATH.
+for command in nimbractl nimbra-repair; do ln -sf "$(command -v "$command")" "/usr/sbin/$command"; done
 # The LAN is br-lan, which comes and goes with the rows (a veth pair: a
 # bridge without ports gets no IPv6 link-local address).
 mkdir -p /etc/nimbra && sed 's/^ifnames = .*/ifnames = br-lan/' "$NIMBRA_CONFIG" >/etc/nimbra/nimbra.ini
