@@ -12,9 +12,9 @@
 # then needs no target root.
 #
 # zig 0.11 cannot link a dynamic program for 32-bit musl that uses time
-# functions: its stand-in libc.so lacks musl's 64-bit time symbols (ld.lld:
-# undefined symbol: __time64, __stat_time64, ...), which static links find
-# in its libc.a. So nimbractl and libvendor.so are built for x86_64 only
+# functions: its stand-in libc.so lacks musl's 64-bit time symbols (ld.lld,
+# for arm-linux-musleabihf: undefined symbol: __time64, __stat_time64, ...),
+# which static links find in its libc.a. So nimbractl and libvendor.so are built for x86_64 only
 # here; the ARM and MIPS presets build the unit tests (their build presets
 # name those targets).
 
