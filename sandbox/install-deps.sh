@@ -63,6 +63,9 @@ readonly profile=$1
 missing=()
 for package in "${packages[@]}"; do
     status=$(dpkg-query -W -f='${db:Status-Status}' "$package" 2>/dev/null || true)
+    # Node.js from another source than Debian brings its own npm, and
+    # conflicts with Debian's.
+    [[ $package != npm ]] || ! command -v npm >/dev/null || continue
     [[ $status == installed ]] || missing+=("$package")
 done
 ((${#missing[@]} == 0)) && exit 0
