@@ -144,7 +144,11 @@ configure() {
 }
 # Every file of the agent's tree but the ram directory and the configuration
 # (which the poller keeps replacing).
-agent_files() { find /var/nimbra -path "$RAM_DIR" -prune -o ! -path "$NIMBRA_CONFIG*" -printf '%p %y %s\n' | sort; }
+# A directory's own size counts its entries, and the poller's copy of the
+# configuration comes and goes: directories are listed without it.
+agent_files() {
+    find /var/nimbra -path "$RAM_DIR" -prune -o -path "$NIMBRA_CONFIG*" -prune -o -type d -printf '%p d\n' -o -printf '%p %y %s\n' | sort
+}
 
 readonly STOP="nimbractl stop | 0 | ^Nimbra stopped\.$ | stopped"
 # The process lists are left out: the poller's own come and go.
