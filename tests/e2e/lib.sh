@@ -40,6 +40,13 @@ expect_eq() { if [[ $2 == "$3" ]]; then pass "$1"; else fail "$1" "expected: $2"
 # What the last row's command printed: says ERE (either stream), json FILTER.
 says() { grep -qaE -- "$1" "$WORK/out" "$WORK/err"; }
 json() { jq -e "$1" "$WORK/out" >/dev/null 2>&1; }
+# What a firewall restart does to the agent's rules and hooks.
+flush_firewall() {
+    local tool table
+    for tool in iptables ip6tables; do
+        for table in filter nat mangle; do "$tool" -w -t "$table" -F && "$tool" -w -t "$table" -X; done
+    done
+}
 
 # The row's command, leaving its streams in $WORK/out and $WORK/err.
 run_command() {

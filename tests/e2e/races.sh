@@ -119,13 +119,6 @@ started() { test -e "$STATUS_DIR/nimbra_running" && eventually all_services_run 
 # nimbra-repair over and over, as firewall reloads and hotplug events run it.
 repairs() { while [[ ! -e $WORK/repairs.stop ]]; do nimbra-repair >/dev/null 2>&1; done; }
 repairs_end() { touch "$WORK/repairs.stop" && wait "$REPAIRS" && rm "$WORK/repairs.stop"; }
-# What a firewall restart does to the agent's rules and hooks.
-flush_firewall() {
-    local tool table
-    for tool in iptables ip6tables; do
-        for table in filter nat mangle; do "$tool" -w -t "$table" -F && "$tool" -w -t "$table" -X; done
-    done
-}
 # apid --makecert takes its time, as on a small router; the start is then
 # between its filter and its running marker.
 slow_certificate() {

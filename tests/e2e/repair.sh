@@ -24,12 +24,6 @@ printf '#!/bin/sh\ncat >>%s\n' "$WORK/log" >"$WORK/bin/logger"
 chmod +x "$WORK/bin/logger"
 PATH=$WORK/bin:$PATH
 
-flush_firewall() {
-    local tool table
-    for tool in iptables ip6tables; do
-        for table in filter nat mangle; do "$tool" -w -t "$table" -F && "$tool" -w -t "$table" -X; done
-    done
-}
 drop_addresses() { ip addr del 10.123.234.1/24 dev br0 && ip addr del fd22:9464:dfb8::1/64 dev br0; }
 # Quiet, and the router as start left it with the daemons the row began
 # with (runsvdir, every runsv and svlogd, the services).
