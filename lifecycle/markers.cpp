@@ -23,14 +23,12 @@ int claim_marker(const char *path) {
     return 0;
 }
 
-bool wait_while_exists(const char *path, const char *line, unsigned max_seconds) {
-    for (unsigned waited = 0; file_exists(path); ++waited) {
-        if (waited == max_seconds) return false;
+void wait_while_exists(const char *path, const char *line, unsigned max_seconds) {
+    for (unsigned waited = 0; waited < max_seconds && file_exists(path); ++waited) {
         puts(line);
         fflush(stdout);
         sleep(1);
     }
-    return true;
 }
 
 const char *lifecycle_lock_path() {

@@ -18,8 +18,8 @@ const char *resetting_marker_path();
 int claim_marker(const char *path);
 
 // While path exists, for at most max_seconds: puts(line), sleep one
-// second. Whether path is gone.
-bool wait_while_exists(const char *path, const char *line, unsigned max_seconds);
+// second.
+void wait_while_exists(const char *path, const char *line, unsigned max_seconds);
 // For a marker that only this run could remove: long enough for a slow
 // file system, short where nobody else will.
 constexpr unsigned kMarkerWaitSeconds = 3;
