@@ -33,8 +33,11 @@ void wait_while_exists(const char *path, const char *line, unsigned max_seconds)
 
 const char *lifecycle_lock_path() {
     static char path[PATH_MAX];
+    // Composed anew each time: the ram directory is the configuration's of
+    // the moment (a test binary reads many).
     const char *ram = get_nimbra_ramdisk_path();
-    if (!path[0] && ram && *ram) snprintf(path, sizeof(path), "%s/nimbra_lifecycle.lock", ram);
+    path[0] = '\0';
+    if (ram && *ram) snprintf(path, sizeof(path), "%s/nimbra_lifecycle.lock", ram);
     return path;
 }
 

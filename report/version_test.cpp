@@ -37,6 +37,9 @@ TEST_F(version_report, prints_first_word_of_each_file) {
         capture([] { print_version(1); });
         EXPECT_EQ(out, R"({"agent-version":)" + c.json + "}\n");
     }
+    capture([] { print_version(0); });  // the text form, of the last files
+    EXPECT_EQ(out, "\n" + std::string(49, '-') + "\nNimbra Version Info: \nNimbra Agent Version: 4.2\tbeta\n"
+                   "Database Version: 1\nPlatforms Version: p\n");
 }
 
 }  // namespace

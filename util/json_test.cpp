@@ -42,8 +42,10 @@ TEST(json_helpers, escape_in_whole_escapes_cut_pairs_find_the_close) {
     EXPECT_STREQ(json_escape("a\"b\\c", "\\\""), "a\\\"b\\\\c");
     EXPECT_STREQ(json_escape("a\"b", nullptr), "a\"b");
     EXPECT_STREQ(json_escape(nullptr, "\""), "");
-    // 4094 characters, then a quote: its escape no longer fits, nor anything after it.
+    // Room for 4095 characters: after 4094 a quote's escape no longer fits,
+    // nor anything after it; after 4093 it just does.
     EXPECT_EQ(std::string(json_escape((std::string(4094, 'x') + "\"y").c_str(), "\"")), std::string(4094, 'x'));
+    EXPECT_EQ(std::string(json_escape((std::string(4093, 'x') + "\"\"").c_str(), "\"")), std::string(4093, 'x') + "\\\"");
     EXPECT_EQ(strlen(json_escape(std::string(5000, 'x').c_str(), "\"")), 4095u);
     char dst[16];
     EXPECT_EQ(json_format_pair("k", "value", dst, 6), 5);
