@@ -1,4 +1,5 @@
-// Temporary trees, header only so that every test binary can use them.
+// Temporary trees and descriptor counts, header only so that every test
+// binary can use them.
 #ifndef NIMBRA_TESTS_TEMP_DIR_H
 #define NIMBRA_TESTS_TEMP_DIR_H
 
@@ -28,6 +29,11 @@ struct temp_dir {
 inline void write_text(const std::string &path, const std::string &text) {
     std::filesystem::create_directories(std::filesystem::path(path).parent_path());
     std::ofstream(path, std::ios::binary) << text;
+}
+
+// How many descriptors this process has open: a leak shows as a rise.
+inline long open_descriptors() {
+    return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), std::filesystem::directory_iterator());
 }
 
 inline std::string read_text(const std::string &path) {

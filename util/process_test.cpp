@@ -3,17 +3,23 @@
 #include <gtest/gtest.h>
 #include <stdio.h>
 
+#include "tests/temp_dir.h"
+
 namespace {
 
+// No descriptor is left open.
 TEST(shell_commands, print_after_our_lines_and_are_searched_per_511_characters) {
+    const long descriptors = open_descriptors();
     testing::internal::CaptureStdout();
     printf("ours, ");  // comes out before the command's own output
     EXPECT_EQ(run_shellf("echo %s; exit 1", "theirs"), 256);  // the raw system() status
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "ours, theirs\n");
+    EXPECT_EQ(print_command_output("echo listed", nullptr), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "ours, theirs\nlisted\n");
     EXPECT_EQ(command_output_contains("nimbra-no-such-command 2>/dev/null", "x"), 0);
     // 505 or 500 characters, then the needle: across a read's end it is missed.
     EXPECT_EQ(command_output_contains("printf 'a\\n%0505d-needle\\n' 0", "-needle"), 0);
     EXPECT_EQ(command_output_contains("printf 'a\\n%0500d-needle\\n' 0", "-needle"), 1);
+    EXPECT_EQ(open_descriptors(), descriptors);
 }
 
 }  // namespace

@@ -60,6 +60,7 @@ TEST(nimbra_run_iptables_batch, hands_the_batch_to_the_restore_tool) {
     temp_dir bin;
     const std::string path = getenv("PATH");
     setenv("PATH", bin.path.c_str(), 1);
+    const long descriptors = open_descriptors();  // none left open at the end
     for (const auto &c : cases) {
         const std::string tool = bin / (c.family ? "ip6tables-restore" : "iptables-restore");
         std::filesystem::remove(tool);
@@ -70,6 +71,7 @@ TEST(nimbra_run_iptables_batch, hands_the_batch_to_the_restore_tool) {
         EXPECT_EQ(read_text(tool + ".in"), c.read);
     }
     EXPECT_EQ(nimbra_run_iptables_batch(nullptr, 0), -1);
+    EXPECT_EQ(open_descriptors(), descriptors);
     setenv("PATH", path.c_str(), 1);
 }
 
