@@ -5,8 +5,8 @@
 #
 #   cmake --preset musl-mips -DNIMBRA_ZIG=$(sandbox/install-zig.sh)
 #
-# zig links its libc++ statically and its linker (lld) has no
-# --exclude-libs; NIMBRA_ZIG tells CMakeLists.txt so. x86_64 programs run
+# zig links its libc++ statically (NIMBRA_ZIG tells CMakeLists.txt so;
+# libvendor.so's version script keeps it out of the ABI). x86_64 programs run
 # here through Debian's musl loader (/lib/ld-musl-x86_64.so.1); the ARM and
 # MIPS test programs are linked statically and run under qemu-user, which
 # then needs no target root. nimbractl and libvendor.so are dynamic on
