@@ -40,7 +40,7 @@ readonly CI=(
     clang libclang-rt-dev
     # the INI store benchmark, built wherever Google Benchmark is installed
     libbenchmark-dev
-    # the musl builds: npm fetches zig 0.11 (sandbox/install-zig.sh), musl's
+    # the musl builds: npm fetches zig 0.14 (sandbox/install-zig.sh), musl's
     # loader runs the x86_64 one here, llvm-strip strips every target's
     musl npm llvm
 )

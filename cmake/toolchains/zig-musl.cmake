@@ -1,25 +1,24 @@
-# Builds against musl, the C library of OpenWrt routers, with zig 0.11's
+# Builds against musl, the C library of OpenWrt routers, with zig 0.14's
 # clang, libc++ and musl (`zig c++ -target TRIPLE`). The presets musl-x86_64,
 # musl-armhf and musl-mips name the target; sandbox/install-zig.sh installs
 # zig from the npm registry and prints its path.
 #
 #   cmake --preset musl-mips -DNIMBRA_ZIG=$(sandbox/install-zig.sh)
 #
-# zig links its libc++ statically and its linker (lld) has no
-# --exclude-libs; NIMBRA_ZIG tells CMakeLists.txt so. x86_64 programs run
+# zig links its libc++ statically (NIMBRA_ZIG tells CMakeLists.txt so;
+# libvendor.so's version script keeps it out of the ABI). x86_64 programs run
 # here through Debian's musl loader (/lib/ld-musl-x86_64.so.1); the ARM and
 # MIPS test programs are linked statically and run under qemu-user, which
-# then needs no target root.
+# then needs no target root. nimbractl and libvendor.so are dynamic on
+# every target, as on the router.
 #
-# zig 0.11 cannot link a dynamic program for 32-bit musl that uses time
-# functions: its stand-in libc.so lacks musl's 64-bit time symbols (ld.lld,
-# for arm-linux-musleabihf: undefined symbol: __time64, __stat_time64, ...),
-# which static links find in its libc.a. So nimbractl and libvendor.so are built for x86_64 only
-# here; the ARM and MIPS presets build the unit tests (their build presets
-# name those targets).
+# MIPS: mips-linux-musleabi, soft-float, as OpenWrt builds its 32-bit MIPS
+# targets (ath79 and the like: their CPUs have no FPU, where a hard-float
+# program's float instructions would need the kernel's FPU emulator). The
+# two float ABIs do not link together: libvendor.so must match the firmware.
 
 set(NIMBRA_ZIG_TARGET "x86_64-linux-musl" CACHE STRING "zig target triple")
-set(NIMBRA_ZIG "" CACHE FILEPATH "zig 0.11 (default: sandbox/install-zig.sh's)")
+set(NIMBRA_ZIG "" CACHE FILEPATH "zig 0.14 (default: sandbox/install-zig.sh's)")
 if(NOT NIMBRA_ZIG)
   execute_process(COMMAND ${CMAKE_CURRENT_LIST_DIR}/../../sandbox/install-zig.sh --path
                   OUTPUT_VARIABLE zig OUTPUT_STRIP_TRAILING_WHITESPACE RESULT_VARIABLE status)
