@@ -32,10 +32,16 @@ FILE *recorded_open(const char *command) {
     // until the recorder goes.
     std::string &text = asked ? g_recorder->answers.emplace_back(g_recorder->answer(command))
                               : g_recorder->output[command];
+    ++g_recorder->open_streams;
     return fmemopen(&text[0], text.size(), "r");
 }
 
-const process_runner kRecorder = {recorded_run, recorded_open, fclose};
+int recorded_close(FILE *stream) {
+    --g_recorder->open_streams;
+    return fclose(stream);
+}
+
+const process_runner kRecorder = {recorded_run, recorded_open, recorded_close};
 
 const char *const kSearchPaths[] = {"PATH", "LD_LIBRARY_PATH"};
 
@@ -132,6 +138,7 @@ void agent_test::SetUp() {
 }
 
 void agent_test::TearDown() {
+    EXPECT_EQ(recorder.open_streams, 0) << "command output streams left open";
     reset_nimbra_config_cache();
     for (size_t i = 0; i < std::size(kSearchPaths); ++i)
         saved_paths_[i] ? setenv(kSearchPaths[i], saved_paths_[i]->c_str(), 1) : unsetenv(kSearchPaths[i]);

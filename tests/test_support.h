@@ -34,6 +34,7 @@ struct process_recorder {
     std::function<int(const std::string &)> run;
     std::function<std::string(const std::string &)> answer;
     std::deque<std::string> answers;
+    int open_streams = 0;  // opened and not yet closed
 };
 
 // Called by each sleep(); none in a fresh agent_test.
