@@ -21,7 +21,7 @@ TEST_F(version_report, prints_first_word_of_each_file) {
         {"1", nullptr, "2023.01 shipped\n", "p", R"("1","db-version":"2023.01","platformdb-version":"p")"},
         {"1", "", "2023.01\n", "p", R"("1","db-version":"2023.01","platformdb-version":"p")"},
         {" 1", "\n2", "3", "\rp", R"("","db-version":"","platformdb-version":"")"},
-        {v100.c_str(), "2", nullptr, "p", "\"" + v63 + R"(","db-version":"2","platformdb-version":"p")"},
+        {v100.c_str(), "2", "1999", "p", "\"" + v63 + R"(","db-version":"2","platformdb-version":"p")"},
         {R"(a"b\c)", "{x}", nullptr, "]", R"("a\"b\\c","db-version":"{x}","platformdb-version":"]")"},
         // A control character is copied as it stands: no valid JSON then.
         {"4.2\tbeta x", "1", nullptr, "p", "\"4.2\tbeta\"," R"("db-version":"1","platformdb-version":"p")"},

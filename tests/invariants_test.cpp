@@ -292,24 +292,29 @@ TEST_P(invariants, hold_over_every_command_and_renderer) {
             "its changes one at a time\nThe ip6tables batch was refused; applying its changes one at a time\n" : "";
         std::vector<std::string> echoed;
         sent.clear();
-        // Each command, what comes before it, its exit status and standard
-        // error; after each but stop the packet filter is as start left it.
-        const struct { const char *word; std::function<void()> before; int status; std::string err; } steps[] = {
-            {"start", [] {}, 0, log + no},
-            {"start", [&] { unlink((root + "/ram/status/nimbra_running").c_str()); }, 0, log + no},
-            {"nimbra-repair", [] {}, how == REFUSED_BATCH, no},
+        // Each command, what comes before it, its exit status, first line
+        // and standard error; after each but stop the packet filter is as
+        // start left it.
+        const char *starting = "Starting Nimbra ...\n", *stopping = "Stopping Nimbra services ...\n";
+        const struct { const char *word; std::function<void()> before; int status; const char *first; std::string err; }
+            steps[] = {
+            {"start", [] {}, 0, starting, log + no},
+            {"start", [&] { unlink((root + "/ram/status/nimbra_running").c_str()); }, 0, starting, log + no},
+            {"nimbra-repair", [] {}, how == REFUSED_BATCH, "Repairing Nimbra network state ...\n", no},
             // A firewall reload took the agent's chains and rules away.
-            {"nimbra-repair", [&] { router_chains(); }, how == REFUSED_BATCH, no},
-            {"restart", [] {}, 0, no + log + no},
+            {"nimbra-repair", [&] { router_chains(); }, how == REFUSED_BATCH, "Repairing Nimbra", no},
+            {"restart", [] {}, 0, stopping, no + log + no},
             // Reset waits, a second at a time, for a start that is under way.
             {"reset", [&] { write_text(root + "/ram/status/nimbra_starting", "");
-                            on_sleep() = [&] { unlink((root + "/ram/status/nimbra_starting").c_str()); }; }, 0, no + log + no},
-            {"stop", [] {}, 0, no},
+                            on_sleep() = [&] { unlink((root + "/ram/status/nimbra_starting").c_str()); }; },
+             0, "Resetting Nimbra ...\n", no + log + no},
+            {"stop", [] {}, 0, stopping, no},
         };
         for (const auto &step : steps) {
             SCOPED_TRACE(step.word);
             step.before();
             EXPECT_EQ(run(step.word), step.status);
+            EXPECT_EQ(out.rfind(step.first, 0), 0u) << out;
             EXPECT_EQ(without(err, "Warning: '"), step.err);  // absent settings are named
             for (const std::string &line : lines_of(out))
                 if (line.compare(0, 4, "--> ") == 0) echoed.push_back(line.substr(4));

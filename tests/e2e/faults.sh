@@ -107,7 +107,7 @@ run_rows \
     'ifconfig missing | hold ifconfig | nimbractl start | 0 | ifconfig: not found | started' \
     'iptables missing at stop | agent_up && hold iptables && one_by_one | nimbractl stop | 0 | iptables: not found | ! test -e $STATUS_DIR/nimbra_running && ! test -e /var/service' \
     'firewall command fails | failing_iptables && one_by_one | nimbractl start | 0 | Operation not permitted \(injected\) | started' \
-    "read-only ram directory | ro_ram | nimbractl start | 0 | ^Can't create $STATUS_DIR/+nimbra_starting:  | refused" \
+    "read-only ram directory, no lock file yet | rm -f $RAM_DIR/nimbra_lifecycle.lock && ro_ram | nimbractl start | 0 | ^Can't create $STATUS_DIR/+nimbra_starting:  | refused && says 'nimbra_lifecycle.lock, going on without it: Read-only file system$'" \
     'read-only ram directory, status | agent_up && ro_ram | nimbractl status -j | 0 | open: Read-only file system | json .' \
     "read-only ram directory at stop | agent_up && ro_ram | nimbractl stop | 0 | ^Can't remove $STATUS_DIR/+nimbra_running: Read-only file system$ | test -e $STATUS_DIR/nimbra_running" \
     "full ram directory | full_ram | nimbractl start | 0 | ^Can't create $STATUS_DIR/+nimbra_starting:  | refused" \
