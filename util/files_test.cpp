@@ -5,10 +5,13 @@
 #include <sys/stat.h>
 
 #include "tests/temp_dir.h"
+#include "util/lock_file.h"
 
 namespace {
 
+// No descriptor is left open, and a lock file that cannot be made is no lock.
 TEST(files, read_cuts_to_the_buffer_write_replaces_touch_keeps) {
+    const long descriptors = open_descriptors();
     temp_dir dir;
     const std::string path = dir / "f";
     char buffer[64];
@@ -28,6 +31,10 @@ TEST(files, read_cuts_to_the_buffer_write_replaces_touch_keeps) {
     EXPECT_EQ(is_directory((dir / "a/b/c").c_str()), 1);
     EXPECT_EQ(mkdir_recursive((dir / "a/b/c").c_str(), 0755), -1);
     EXPECT_EQ(mkdir_recursive(nullptr, 0755), -EINVAL);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(lock_file_open((dir / "no/lock").c_str()), -1);
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(open_descriptors(), descriptors);
 }
 
 }  // namespace
