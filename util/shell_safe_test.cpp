@@ -14,6 +14,7 @@ TEST(shell_safe, directories_are_plain_absolute_paths_interfaces_plain_names) {
         {"/opt/nimbra-1.0/a_b+c@d,e=f:g/", 1, 0},
         {"br-lan.1", 0, 1},
         {"/tmp/..log", 1, 0},
+        {"/a./b.", 1, 0},
         {longest, 1, 0},
         {longest + "d", 0, 0},
         {"", 0, 0},         {"..", 0, 0},      {"/", 0, 0},       {"//", 0, 0},         {"/a/../b", 0, 0},
