@@ -1,6 +1,7 @@
 #include "nimbractl/dispatch.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <vector>
 
@@ -51,6 +52,9 @@ TEST_F(dispatch, each_word_runs_its_command) {
         EXPECT_NE((out + err).find(c.later), std::string::npos) << out << err;
         EXPECT_TRUE(is_directory((dir / "ram").c_str())) << c.first;
     }
+    // The words that change the router's state outlive a dropped terminal.
+    struct sigaction hangup;
+    EXPECT_TRUE(sigaction(SIGHUP, nullptr, &hangup) == 0 && hangup.sa_handler != SIG_DFL);
     // A reset already under way: the reset word ends after its first lines.
     write_text(dir / "ram/nimbra_resetting", "");
     EXPECT_EQ(run({"reset"}), 0);
