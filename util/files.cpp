@@ -67,9 +67,10 @@ int write_file(const char *path, const void *data, size_t count) {
     }
     const bool whole = n == count && fsync(fd) == 0;
     close(fd);
-    if (!whole || rename(temporary, path) != 0) unlink(temporary);
+    const bool landed = whole && rename(temporary, path) == 0;
+    if (!landed) unlink(temporary);
     free(temporary);
-    return static_cast<int>(n);
+    return landed || !whole ? static_cast<int>(n) : -EIO;
 }
 
 int write_file_string(const char *path, const char *text) {

@@ -23,7 +23,7 @@ int read_file(const char *path, char *buffer, size_t size);
 // Replaces the file with one holding count bytes, written beside it and
 // renamed over it once on disk, so that a reader (or a power loss) sees the
 // old file or the whole new one. The bytes written; -EIO when the file
-// beside it cannot be made, and then nothing changes.
+// beside it cannot be made or renamed over path, and then nothing changes.
 int write_file(const char *path, const void *data, size_t count);
 // write_file() of a string without its NUL.
 int write_file_string(const char *path, const char *text);

@@ -27,6 +27,9 @@ TEST(files, read_cuts_to_the_buffer_write_replaces_touch_keeps) {
     EXPECT_EQ(read_file(path.c_str(), buffer, 0), -EINVAL);
     EXPECT_EQ(touch_file((dir / "no/f").c_str()), -1);
     EXPECT_EQ(write_file_string((dir / "no/f").c_str(), "x"), -EIO);
+    ASSERT_EQ(mkdir((dir / "d").c_str(), 0755), 0);  // not replaced, nothing left beside it
+    EXPECT_EQ(write_file_string((dir / "d").c_str(), "x"), -EIO);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path), {}), 3);
     EXPECT_EQ(mkdir_recursive((dir / "a/b/c/").c_str(), 0755), 0);
     EXPECT_EQ(is_directory((dir / "a/b/c").c_str()), 1);
     EXPECT_EQ(mkdir_recursive((dir / "a/b/c").c_str(), 0755), -1);
