@@ -28,4 +28,11 @@ TEST(find_iface_ipv6, takes_first_link_local_of_exact_name) {
     }
 }
 
+// An interface that is not there leaves no address of an earlier call.
+TEST(get_iface_ipv4, clears_the_buffer_when_there_is_no_address) {
+    char buffer[16] = "10.0.0.1";
+    EXPECT_LT(get_iface_ipv4("nimbra-none0", buffer, sizeof(buffer)), 0);
+    EXPECT_STREQ(buffer, "");
+}
+
 }  // namespace
