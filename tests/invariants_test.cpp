@@ -171,8 +171,8 @@ protected:
         fake_vendor().on_iptables = [this](const fake_iptables_call &c) {
             sent.push_back(std::string(c.family ? "ip6tables" : "iptables") + " -t " + c.table + " " + c.operation +
                            " " + c.chain + " " + c.rule);
-            // The echo is out before the tool can complain; no rule reaches
-            // the vendor as NULL, never as "".
+            // The echo is out before the tool can complain; a change without
+            // a rule reaches the vendor as NULL, never as "".
             if (__fpending(stdout)) faults.push_back("sent before its echo was out: " + sent.back());
             if (c.has_rule == c.rule.empty()) faults.push_back("a rule sent as \"\" or NULL: " + sent.back());
             // The kernel's answer is the vendor library's result.
