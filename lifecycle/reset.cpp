@@ -1,17 +1,14 @@
 #include "lifecycle/reset.h"
 
-#include <limits.h>
 #include <stdio.h>
-#include <stdlib.h>
-#include <string.h>
 #include <unistd.h>
 
 #include "libraries/nimbracfg/nimbrafiles.h"
+#include "lifecycle/install_guard.h"
 #include "lifecycle/markers.h"
 #include "lifecycle/services.h"
 #include "lifecycle/start.h"
 #include "lifecycle/stop.h"
-#include "nimbra_vendor.h"
 #include "util/files.h"
 #include "util/lock_file.h"
 #include "util/process.h"
@@ -47,32 +44,6 @@ const emptied_directory kEmptied[] = {
 bool configured(const char *directory, const char *key) {
     if (directory && *directory) return true;
     fprintf(stderr, "%s is not set: its files are not removed\n", key);
-    return false;
-}
-
-// Whether the real path of directory is that of path or one of its parents.
-bool holds(const char *directory, const char *real_path) {
-    char real_directory[PATH_MAX];
-    if (!*real_path || !realpath(directory, real_directory)) return false;
-    if (strcmp(real_directory, "/") == 0) return true;
-    const size_t length = strlen(real_directory);
-    return strncmp(real_directory, real_path, length) == 0 &&
-           (real_path[length] == '/' || real_path[length] == '\0');
-}
-
-// Emptying a directory that holds the agent's programs or its configuration
-// (a data directory set to their parent, or to /overlay) would delete them.
-// Real paths, so that ".." and links do not hide it.
-bool holds_install(const char *directory, const char *key) {
-    const char *installed[] = {get_nimbra_base_path(), nimbra_get_config_path()};
-    for (const char *path : installed) {
-        char real_path[PATH_MAX];
-        if (path && *path && realpath(path, real_path) && holds(directory, real_path)) {
-            fprintf(stderr, "%s %s holds the agent's programs or configuration: its files are not removed\n",
-                    key, directory);
-            return true;
-        }
-    }
     return false;
 }
 

@@ -8,6 +8,7 @@
 #include "firewall/ipv6_rules.h"
 #include "firewall/packet_filter.h"
 #include "libraries/nimbracfg/nimbrafiles.h"
+#include "lifecycle/install_guard.h"
 #include "lifecycle/markers.h"
 #include "lifecycle/services.h"
 #include "util/files.h"
@@ -41,7 +42,7 @@ int stop_agent() {
     if (file_exists(kServiceTreeDir)) run_system("rm -rf /var/service");
     // Without a log directory there is nothing of ours to remove.
     const char *log = get_nimbra_log_path();
-    if (log && *log) run_shellf("rm -rf %s", log);
+    if (log && *log && !holds_install(log, "nimbra_path.log")) run_shellf("rm -rf %s", log);
     puts("Clean up ...");
     remove_packet_filter();
     release_interface();

@@ -81,8 +81,6 @@ in_flight() {
             if (!(q in parent)) print line[p] } }'
 }
 landed() { [[ -z $(in_flight "$1") ]]; }
-# killed_at STEP: a start in a session of its own, killed once STEP is done;
-# then whatever it had running ends.
 # killed_at STEP [SIGNAL]: a start in a session of its own, sent SIGNAL
 # (KILL) once STEP is done; then whatever it had running ends.
 killed_at() {
@@ -136,9 +134,9 @@ configure() {
     cp "$WORK/variant0.ini" "$NIMBRA_CONFIG.configure" && mv -f "$NIMBRA_CONFIG.configure" "$NIMBRA_CONFIG"
 }
 # Every file of the agent's tree but the ram directory and the configuration
-# (which the poller keeps replacing).
-# A directory's own size counts its entries, and the poller's copy of the
-# configuration comes and goes: directories are listed without it.
+# (which the poller keeps replacing). A directory's own size counts its
+# entries, and the poller's copy of the configuration comes and goes:
+# directories are listed without it.
 agent_files() {
     find /var/nimbra -path "$RAM_DIR" -prune -o -path "$NIMBRA_CONFIG*" -prune -o -type d -printf '%p d\n' -o -printf '%p %y %s\n' | sort
 }
@@ -150,7 +148,7 @@ rows=("before, and polling | state >$WORK/fresh && start_polling | - | - | - | -
     "ten resets at once, running | touch $DATA_DIR/learned && at_once 10 reset | - | - | - | [[ \$(lines reset '^Nimbra successfully started\.$') == 1 && \$(lines reset '^nimbra agent is resetting, no op$') == 9 ]] && ! test -e $DATA_DIR/learned && eventually all_services_run && [[ \$(pgrep -cx runsvdir) == 1 ]]"
     "repair, only the hook whose name holds the other's | iptables -w -t nat -D PREROUTING -j NIMBRA_NAT && ip6tables -w -t nat -D PREROUTING -j NIMBRA_NAT | nimbra-repair | 0 | ^Nimbra network state repaired\.$ | ! says refused && diff $WORK/started <(state)"
     "stop while repairs run | repairs & REPAIRS=\$! | $STOP && repairs_end && stopped"
-    "reset, data directory above the agent's root | ln -s /var/nimbra $WORK/above && configure nimbra_path.data $WORK/above && configure nimbra_path.db $WORK/above && agent_files >$WORK/files | nimbractl reset | 0 | ^nimbra_path.data $WORK/above holds the agent's programs or configuration: its files are not removed$ | diff $WORK/files <(agent_files) && configure nimbra_path.data $DATA_DIR && configure nimbra_path.db /var/nimbra/db")
+    "reset, data and log directories above the agent's root | ln -s /var/nimbra $WORK/above && configure nimbra_path.data $WORK/above && configure nimbra_path.db $WORK/above && configure nimbra_path.log /var/nimbra && agent_files >$WORK/files | nimbractl reset | 0 | ^nimbra_path.data $WORK/above holds the agent's programs or configuration: its files are not removed$ | says '^nimbra_path.log /var/nimbra holds the agent' && diff $WORK/files <(agent_files) && configure nimbra_path.data $DATA_DIR && configure nimbra_path.db /var/nimbra/db && configure nimbra_path.log $LOG_DIR")
 for step in marker_taken tree_copied alias_added filter_hooked runsvdir_runs; do
     rows+=("stop once a start has $step | background_start && wait_until 30 $step | $STOP || { said_started && started; }"
         "stop after it | start_ended >/dev/null; true | $STOP")
