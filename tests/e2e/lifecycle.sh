@@ -42,7 +42,7 @@ run_rows \
     "stop before any start | settle $WORK/fresh | nimbractl stop | 0 | ^Nimbra stopped\.$ | same_state $WORK/fresh" \
     "status -j, stopped | - | nimbractl status -j | 0 | $STOPPED | json ." \
     'status, stopped | - | nimbractl status | 0 | ^           last ping: none$ | ! says "Nimbra Processes:"' \
-    'version -j | - | nimbractl version -j | 0 | ^\{"agent-version":"5\.2\.1","db-version":"2024\.06\.1","platformdb-version":"318"\}$ | json .' \
+    'version -j | - | nimbractl version -j | 0 | ^\{"agent-version":"5\.2\.1","db-version":"2024\.06\.1","platformdb-version":"318"\}$ | json . && ! test -s $WORK/err' \
     "pfc without a configuration | ROW_ENV=(NIMBRA_CONFIG=/var/nimbra/absent.ini) | nimbractl pfc | 1 | ^Error while setting Nimbra environment variables$ | same_state $WORK/fresh" \
     "pfc, a test chain left over | nimbra-ini set nimbra_log.max_log_size 110000 && iptables -w -t nat -N NIMBRA_VENDOR_TEST && ip6tables -w -t nat -N NIMBRA_VENDOR_TEST | nimbractl pfc | 0 | ^    Passed: 10$ | says '^    Failed: 3$' && [[ \$(grep -cE '$identity' $WORK/out) == 5 ]] && [[ \$(grep -cE ': PASS$' $WORK/out) == 10 ]] && says '^    no active flows found$' && says '^\* Acclerator tests need' && [[ \$(ip6tables-save; iptables-save) != *VENDOR_TEST* ]]" \
     "what start hands to the agent | - | - | - | ^Nimbra successfully started\.$ | exported \"\${ENVIRONMENT[@]}\" && [[ \$(<$RAM_DIR/MAC) == \$(</sys/class/net/br0/address) ]] && cmp $ROOT_DIR/hosts $RAM_DIR/nimbra_hosts && test -d $RAM_DIR/localization/en" \
