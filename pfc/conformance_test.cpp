@@ -69,7 +69,6 @@ TEST_F(conformance, report_names_every_check) {
     show_chain();
     set_report_level(kLogLevel);
     EXPECT_EQ(capture(run_conformance_tests), -1);
-    set_report_level(kResultLevel);
     const size_t date = out.find("    Date: ");
     out.erase(date, out.find('\n', date) + 1 - date);
     EXPECT_EQ(out, "*** Nimbra Vendor Library Conformance Tests ***\n\n*** Running config path/file tests ***\n"
@@ -114,6 +113,13 @@ TEST | ACCELERATOR - GET ACTIVE FLOWS: PASS
 TEST | ACCELERATOR - CALL FLOW RAISE: PASS
 TEST | ACCELERATOR - CALL FLOW FLUSH: PASS
 )");
+    // Level 0 prints nothing and gives back every descriptor it took.
+    const long descriptors = open_descriptors();
+    set_report_level(0);
+    capture(run_conformance_tests);
+    set_report_level(kResultLevel);
+    EXPECT_EQ(out + err, "");
+    EXPECT_EQ(open_descriptors(), descriptors);
 }
 
 }  // namespace
