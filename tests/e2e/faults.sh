@@ -2,7 +2,8 @@
 # Injected faults (docs/faults.md keeps the same table): a missing tool, a
 # failing firewall command, a read-only or full ram directory, a broken agent
 # install, an unreadable configuration, an interface without an IPv4
-# address or one that vanishes during start. Each command ends with its
+# address or one that vanishes during start, a reset that cannot start the
+# agent again. Each command ends with its
 # status and a stderr line naming what failed; once the fault is undone,
 # stop brings the router back and the agent's install, data and
 # configuration are as they were.
@@ -62,7 +63,8 @@ full_ram() {
     while touch "$RAM_DIR/inode$n" 2>/dev/null; do n=$((n + 1)); done
     dd if=/dev/zero of="$RAM_DIR/inode0" bs=4k 2>/dev/null || true
 }
-# An interface of the test's own, up, without an address (after_row removes it).
+# An interface of the test's own, up, without an address (after_row removes it,
+# and the tun device without a MAC that a row makes under the same name).
 add_dummy() { ip link add "$DUMMY" type veth peer name "${DUMMY}p" && ip link set "$DUMMY" up; }
 # vanish_on TOOL: the agent's only interface disappears when start first runs TOOL.
 vanish_on() {
@@ -120,6 +122,7 @@ run_rows \
     "configuration empty | : >\$NIMBRA_CONFIG | nimbractl start | 1 | $CONFIG_FAILS | refused" \
     "configuration missing | agent_up && rm \$NIMBRA_CONFIG | nimbractl stop | 1 | ^tkvs_init: File '$NIMBRA_CONFIG' does not exist$ | test -e $STATUS_DIR/nimbra_running" \
     "interface vanishes before its set-up | vanish_on ifconfig | nimbractl start | 0 | ^Failed to get MAC for interface $DUMMY$ | ! test -e $STATUS_DIR/nimbra_running && ! test -e $STATUS_DIR/nimbra_starting && ! pgrep -x runsvdir && [[ \$(iptables -S FORWARD) != *NIMBRA* ]]" \
+    "a reset that cannot start the agent again | agent_up && mkdir -p $WORK/data && nimbra-ini set nimbra_path.data $WORK/data && ip tuntap add dev $DUMMY mode tun && nimbra-ini set network.ifnames $DUMMY | nimbractl reset | 0 | ^Failed starting Nimbra-Agent$ | says '^Failed to get MAC for interface $DUMMY$' && ! test -e $STATUS_DIR/nimbra_running && ! test -e $STATUS_DIR/nimbra_starting" \
     "an interface without IPv4 | without_ipv4 | nimbractl start | 0 | ^Skipping DNS interception on $DUMMY: no IPv4 address$ | started && [[ \$(nat_rules_of tcp) == 4 && \$(nat_rules_of udp) == 0 ]]" \
     "interface vanishes before the firewall | vanish_on ipset | nimbractl start | 0 | ^Failed retrieving router's IPv6 address: No such device$ | started"
 finish
