@@ -3,10 +3,9 @@
 # failing firewall command, a read-only or full ram directory, a broken agent
 # install, an unreadable configuration, an interface without an IPv4
 # address or one that vanishes during start, a reset that cannot start the
-# agent again. Each command ends with its
-# status and a stderr line naming what failed; once the fault is undone,
-# stop brings the router back and the agent's install, data and
-# configuration are as they were.
+# agent again. Each command ends with its status and a stderr line naming
+# what failed; once the fault is undone, stop brings the router back and the
+# agent's install, data and configuration are as they were.
 # shellcheck source=lib.sh
 source "$(dirname "$0")/lib.sh"
 
