@@ -37,6 +37,7 @@ readonly ENVIRONMENT=("NIMBRA_ROOT=$ROOT_DIR$" NIMBRA_BASE=/var/nimbra/agent/sha
 supervisors_of_ten() { [[ $(pgrep -cx runsvdir):$(pgrep -cx runsv):$(pgrep -cx svlogd) == 1:10:10 ]]; }
 identity='^    (vendor name: Sandbox Networks|router model: SBX-1 Home Router|router serial: 5b3d9c2e7a1f4e6b8c0d2f4a6b8c0d1e|router FW version: 23\.05\.3|router HW version: v1)$'
 
+# shellcheck disable=SC2016  # the rows' shell code expands when it runs
 run_rows \
     "no command word | - | nimbractl | 1 | ^nimbractl <command>$ | [[ \$(stat -c %a $RAM_DIR) == 755 ]]" \
     "stop before any start | settle $WORK/fresh | nimbractl stop | 0 | ^Nimbra stopped\.$ | same_state $WORK/fresh" \
