@@ -51,6 +51,8 @@ TEST(json_helpers, escape_in_whole_escapes_cut_pairs_find_the_close) {
     EXPECT_EQ(json_format_pair("k", "value", dst, 6), 5);
     EXPECT_STREQ(dst, R"("k":")");
     EXPECT_EQ(json_format_pair("k", "v\"", dst, -1), 9);
+    EXPECT_EQ(json_format_pair("k", "v", dst, 0), -1);  // no room at all: nothing written
+    EXPECT_STREQ(dst, R"("k":"v\"")");
     const char *const squares = "[[],[]]]";
     EXPECT_EQ(json_find_close(squares), squares + 6);
     EXPECT_EQ(json_find_close("x{}"), nullptr);
