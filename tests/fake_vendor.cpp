@@ -35,7 +35,6 @@ int nimbra_flush_hw_flows(void) { return g_state.flush_result; }
 int nimbra_run_iptables_command(const char *table, const char *operation, const char *chain, const char *rule,
                                 int family) {
     const fake_iptables_call call{table, operation, chain, rule != nullptr, rule ? rule : "", family};
-    g_state.iptables_calls.push_back(call);
     test_events().push_back("vendor: " + call.table + " " + call.operation + " " + call.chain +
                             (rule ? " " + call.rule : "") + " [" + std::to_string(family) + "]");
     if (g_state.on_iptables) g_state.on_iptables(call);
@@ -43,6 +42,5 @@ int nimbra_run_iptables_command(const char *table, const char *operation, const 
 }
 
 int fake_iptables_batch(const char *batch, int family) {
-    g_state.batches.push_back({family, batch});
-    return g_state.on_batch ? g_state.on_batch(g_state.batches.back()) : g_state.batch_result;
+    return g_state.on_batch ? g_state.on_batch({family, batch}) : g_state.batch_result;
 }

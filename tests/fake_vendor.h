@@ -1,11 +1,9 @@
-// Scripted stand-in for libvendor.so in unit tests: records every call and
-// answers with what the test put in fake_vendor().
+// libvendor.so in unit tests: records every call, answers from fake_vendor().
 #ifndef NIMBRA_TESTS_FAKE_VENDOR_H
 #define NIMBRA_TESTS_FAKE_VENDOR_H
 
 #include <functional>
 #include <string>
-#include <vector>
 
 struct fake_iptables_call {
     std::string table, operation, chain;
@@ -24,22 +22,18 @@ struct fake_vendor_state {
     std::string config_path;
     // vendor name, model, serial, FW version, HW version; nullptr = NULL
     const char *identity[5] = {"Vendor", "Model", "SN1", "1.0", "A1"};
-    std::vector<fake_iptables_call> iptables_calls;
     int iptables_result = 0;
     std::function<void(const fake_iptables_call &)> on_iptables;
-    std::vector<fake_batch> batches;
     int batch_result = 0;
     std::function<int(const fake_batch &)> on_batch;  // its result, when set
     bool flows_null = false;
     int flow_count = 0, raise_result = 0, flush_result = 0;
 };
 
-// The state behind the ten functions; reset_fake_vendor() restores defaults.
 fake_vendor_state &fake_vendor();
 void reset_fake_vendor();
 
-// The optional batch entry point; set_vendor_iptables_batch(fake_iptables_batch)
-// offers it (agent_test starts without it).
+// The optional batch entry point, offered by set_vendor_iptables_batch().
 int fake_iptables_batch(const char *batch, int family);
 
 #endif

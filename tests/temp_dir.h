@@ -1,5 +1,4 @@
-// Temporary trees and descriptor counts, header only so that every test
-// binary can use them.
+// Temporary trees and descriptor counts, for every test binary.
 #ifndef NIMBRA_TESTS_TEMP_DIR_H
 #define NIMBRA_TESTS_TEMP_DIR_H
 
@@ -10,7 +9,6 @@
 #include <iterator>
 #include <string>
 
-// A fresh directory under /tmp, removed with everything in it at the end.
 struct temp_dir {
     temp_dir() {
         char pattern[] = "/tmp/nimbra_test.XXXXXX";
@@ -25,13 +23,11 @@ struct temp_dir {
     std::string path;
 };
 
-// Writes text to path, making missing parent directories first.
 inline void write_text(const std::string &path, const std::string &text) {
     std::filesystem::create_directories(std::filesystem::path(path).parent_path());
     std::ofstream(path, std::ios::binary) << text;
 }
 
-// How many descriptors this process has open: a leak shows as a rise.
 inline long open_descriptors() {
     return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), std::filesystem::directory_iterator());
 }

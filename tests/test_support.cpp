@@ -24,12 +24,10 @@ int recorded_run(const char *command) {
     return g_recorder->run ? g_recorder->run(command) : 0;
 }
 
-// The scripted text is read in place; fclose closes the stream.
 FILE *recorded_open(const char *command) {
     test_events().push_back(std::string("popen: ") + command);
     const bool asked = !g_recorder->output.count(command) && g_recorder->answer;
-    // An answer is asked anew each time (it may have changed) and kept
-    // until the recorder goes.
+    // An answer is asked anew each time, and kept until the recorder goes.
     std::string &text = asked ? g_recorder->answers.emplace_back(g_recorder->answer(command))
                               : g_recorder->output[command];
     ++g_recorder->open_streams;
@@ -47,9 +45,8 @@ const char *const kSearchPaths[] = {"PATH", "LD_LIBRARY_PATH"};
 
 }  // namespace
 
-// The boundaries to the clock and to the kernel's address and process lists,
-// replaced in the test binary: a unit test never waits, and sees the
-// addresses it names.
+// The clock and the kernel's address and process lists, replaced: a unit
+// test never waits and sees the addresses it names.
 extern "C" unsigned int sleep(unsigned int seconds) {
     test_events().push_back("sleep: " + std::to_string(seconds));
     if (on_sleep()) on_sleep()();
@@ -61,8 +58,7 @@ std::function<void()> &on_sleep() {
     return call;
 }
 
-// The rest is opened as fopen would, through open: a static link (musl)
-// has no next fopen or opendir to find with dlsym.
+// Through open: a static link (musl) has no next fopen or opendir for dlsym.
 extern "C" FILE *fopen(const char *path, const char *mode) {
     std::string &fixture = if_inet6_fixture();
     if (!fixture.empty() && strcmp(path, "/proc/net/if_inet6") == 0)
@@ -101,13 +97,6 @@ std::string &if_inet6_fixture() {
 std::vector<std::string> &test_events() {
     static std::vector<std::string> events;
     return events;
-}
-
-std::vector<std::string> events_with(const std::string &prefix) {
-    std::vector<std::string> found;
-    for (const std::string &event : test_events())
-        if (event.compare(0, prefix.size(), prefix) == 0) found.push_back(event.substr(prefix.size()));
-    return found;
 }
 
 process_recorder::process_recorder() {

@@ -1,5 +1,4 @@
-// The unit tests' fixture: the process recorder, one ordered log of what the
-// code under test did, and the configuration the fake vendor reports.
+// The unit tests' fixture: the process recorder and its ordered event log.
 #ifndef NIMBRA_TESTS_TEST_SUPPORT_H
 #define NIMBRA_TESTS_TEST_SUPPORT_H
 
@@ -14,16 +13,12 @@
 
 #include "tests/temp_dir.h"
 
-// Every recorded shell command, vendor call and sleep, in order:
 // "system: CMD", "popen: CMD", "vendor: TABLE OP CHAIN [RULE] [FAMILY]",
-// "sleep: SECONDS" (sleep() returns at once).
+// "sleep: SECONDS" (sleep() returns at once), in order.
 std::vector<std::string> &test_events();
-// The events that start with prefix, with the prefix removed.
-std::vector<std::string> events_with(const std::string &prefix);
 
-// Replaces system() (which returns status[command], else run(command) when
-// set, else 0) and popen() (which reads output[command], else answer(command)
-// when set) while it lives, logging each command to test_events().
+// While it lives, system() returns status[command], else run(command), else
+// 0; popen() reads output[command], else answer(command).
 struct process_recorder {
     process_recorder();
     ~process_recorder();
@@ -37,19 +32,16 @@ struct process_recorder {
     int open_streams = 0;  // opened and not yet closed
 };
 
-// Called by each sleep(); none in a fresh agent_test.
+// Called by each sleep().
 std::function<void()> &on_sleep();
 
-// What fopen("/proc/net/if_inet6") reads while it is not empty, so that a
-// test names the link-local addresses whatever the host has.
+// What fopen("/proc/net/if_inet6") reads while it is not empty.
 std::string &if_inet6_fixture();
 
-// Makes text the configuration file the fake vendor names, and forgets every
-// cached setting so that the next accessor call reads it.
+// text becomes the configuration the fake vendor names, read afresh.
 void use_config(const temp_dir &dir, const std::string &text);
 
-// A fresh fake vendor, event log and recorder for each test; afterwards the
-// cached settings are forgotten and PATH and LD_LIBRARY_PATH restored.
+// A fresh fake vendor, event log and recorder; PATH and LD_LIBRARY_PATH restored after.
 class agent_test : public ::testing::Test {
 protected:
     void SetUp() override;
@@ -69,8 +61,7 @@ protected:
         collector collect{this};
         return call();
     }
-    // "[nimbra_path]" with base, ramdisk, data, db and log at base, ram,
-    // data, db and log under dir.
+    // "[nimbra_path]" with base, ramdisk (ram), data, db and log under dir.
     std::string tree_ini() const;
     temp_dir dir;
     process_recorder recorder;

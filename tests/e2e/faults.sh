@@ -1,19 +1,13 @@
 #!/usr/bin/env bash
-# Injected faults (docs/faults.md keeps the same table): a missing tool, a
-# failing firewall command, a read-only or full ram directory, a broken agent
-# install, an unreadable configuration, an interface without an IPv4
-# address or one that vanishes during start, a reset that cannot start the
-# agent again. Each command ends with its status and a stderr line naming
-# what failed; once the fault is undone, stop brings the router back and the
-# agent's install, data and configuration are as they were.
+# Injected faults, the rows of docs/faults.md: each command ends with its
+# status and a stderr line naming what failed; once the fault is undone,
+# stop restores the router, and the install, data and configuration are unchanged.
 # shellcheck source=lib.sh
 source "$(dirname "$0")/lib.sh"
 
 readonly FARM=$WORK/bin HELD=$WORK/held DUMMY=dum0
 mkdir -p "$FARM" "$HELD" && cp "$NIMBRA_CONFIG" "$WORK/config.ini"
-# Every program on the router's PATH as one link in FARM, earlier
-# directories winning, so that a row can take one away from both the shell
-# and the vendor library.
+# The router's PATH as links in one directory, so that a row can take a tool away.
 IFS=: read -r -a path_dirs <<<"$ROUTER_PATH"
 for ((i = ${#path_dirs[@]} - 1; i >= 0; i--)); do
     [[ -d ${path_dirs[i]} ]] && ln -sf "${path_dirs[i]}"/* "$FARM/" 2>/dev/null
@@ -34,23 +28,19 @@ stub() {
     printf '#!/bin/sh\nreal=%q\n%s\n' "$HELD/$((${#held[@]} - 1))" "$2" >"$FARM/$1"
     chmod +x "$FARM/$1"
 }
-# Listings pass, every change fails the way iptables reports a refusal.
 failing_iptables() {
     # shellcheck disable=SC2016  # expanded by the stub
     stub iptables 'case " $* " in *" -S "*) exec "$real" "$@" ;; esac
 echo "iptables: Operation not permitted (injected)." >&2; exit 1'
 }
-# ipset refuses a restore, and runs every other command.
 # shellcheck disable=SC2016  # expanded by the stub
 refusing_restore() { stub ipset '[ "$1" != -exist ] || exit 1
 exec "$real" "$@"'; }
 agent_up() { nimbractl start >/dev/null 2>&1; }
-# The reference library without its batch entry point: one iptables process
-# per change, as a vendor library written before batches has it.
+# The reference library without its batch entry point.
 LITERAL=$(dirname "$(realpath "$NIMBRA_BIN")")/../lib/literal
 one_by_one() { ROW_ENV+=(LD_LIBRARY_PATH="$LITERAL"); }
-# The running daemons write there now and then: a remount that meets one of
-# their writes is refused, so it is tried again.
+# A remount that meets a daemon's write is refused: tried again.
 ro_ram() {
     mkdir -p "$RAM_DIR" && mount --bind "$RAM_DIR" "$RAM_DIR"
     wait_until 10 mount -o remount,bind,ro "$RAM_DIR" 2>/dev/null
@@ -62,8 +52,7 @@ full_ram() {
     while touch "$RAM_DIR/inode$n" 2>/dev/null; do n=$((n + 1)); done
     dd if=/dev/zero of="$RAM_DIR/inode0" bs=4k 2>/dev/null || true
 }
-# An interface of the test's own, up, without an address (after_row removes it,
-# and the tun device without a MAC that a row makes under the same name).
+# An interface of the test's own, up, without an address (after_row removes it).
 add_dummy() { ip link add "$DUMMY" type veth peer name "${DUMMY}p" && ip link set "$DUMMY" up; }
 # vanish_on TOOL: the agent's only interface disappears when start first runs TOOL.
 vanish_on() {
@@ -71,17 +60,14 @@ vanish_on() {
     nimbra-ini set network.ifnames "$DUMMY" && rm -f "$RAM_DIR/MAC"
     stub "$1" "ip link del $DUMMY 2>/dev/null; exec \"\$real\" \"\$@\""
 }
-# A second interface without an IPv4 address.
 without_ipv4() { add_dummy && nimbra-ini set network.ifnames "br0 $DUMMY"; }
 nat_rules_of() { iptables -w -t nat -S NIMBRA_NAT | grep -c -- "-i $DUMMY -p $1"; }
 started() { test -e "$STATUS_DIR/nimbra_running" && test -d /var/service; }
-# The filter that a refused batch carried out one change at a time.
+# The filter that a refused batch applied one change at a time.
 landed() { [[ $(iptables -w -S; ip6tables -w -S) == *"-A FORWARD -j NIMBRA_FILTERS"*"-A FORWARD -j NIMBRA_FILTERS"* ]] && iptables -w -t nat -S NIMBRA_NAT | grep -q -- '-j DNAT'; }
 refused() { ! test -e "$STATUS_DIR/nimbra_running" && ! test -e "$STATUS_DIR/nimbra_starting" && ! test -e /var/service; }
-# The agent's install, data and configuration, by content.
 protected() { find "$ROOT_DIR" "$DATA_DIR" "$NIMBRA_CONFIG" -printf '%p %y %l\n' -type f -exec md5sum {} + | sort; }
 
-# After each row: the fault undone, stop brings everything back.
 after_row() {
     local i
     for i in "${!held[@]}"; do rm -rf "${held[i]}" && mv "$HELD/$i" "${held[i]}"; done
@@ -94,8 +80,7 @@ after_row() {
 }
 
 readonly CONFIG_FAILS="^tkvs_init: Failed while loading file '$NIMBRA_CONFIG'$"
-# Baseline: after one start and stop, so that what a first start makes
-# once (certificates, applet links) is already in place.
+# Baseline after a start and stop: what a first start makes once is in place.
 # shellcheck disable=SC2016  # the rows' shell code expands when it runs
 run_rows \
     "baseline | agent_up | nimbractl stop | 0 | ^Nimbra stopped\.$ | agent_processes_end && settle $WORK/baseline && protected >$WORK/protected" \

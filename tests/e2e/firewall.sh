@@ -1,11 +1,7 @@
 #!/usr/bin/env bash
-# The router after start on a real kernel, in each variant (DNAT or TPROXY,
-# one or two LAN interfaces, chains owned by the router): rules, IP sets,
-# addresses, routes and service tree as firewall/dnat.rules holds them (read
-# line by line against the rule tables), with the variant's differences
-# from it in firewall/<variant>.diff (none for router-owned chains); a
-# repair leaves the same; stop, even after a hook was removed from one
-# family by hand, leaves the packet filter as it was before start.
+# The router after start in each variant as firewall/dnat.rules (reviewed
+# against the rule tables) holds it, with firewall/<variant>.diff; a repair
+# leaves the same; stop leaves the packet filter as before start.
 # shellcheck source=lib.sh
 source "$(dirname "$0")/lib.sh"
 
@@ -13,9 +9,7 @@ GOLDEN_DIR=$(dirname "$0")/firewall
 # shellcheck disable=SC2016  # a sed script
 readonly GOLDEN_DIR FILTER_ONLY='/^## addresses/,$d'
 
-# golden VARIANT: router-state without its process list, each link-local
-# address (random per run) named by its device, without the kernel's own
-# routes for them (listed in an order that varies), against the listing.
+# golden VARIANT: router-state without processes, link-local addresses named by device.
 golden() {
     # shellcheck disable=SC2016  # a sed script
     local dev address edits=(-e '/^## processes/,$d') expected=/dev/null
@@ -28,12 +22,9 @@ golden() {
     diff -u "$expected" <(diff "$GOLDEN_DIR/dnat.rules" "$WORK/golden")
 }
 
-# The packet filter's part of the router's state.
 filter_state() { snapshot | sed "$FILTER_ONLY"; }
 
-# variant IFNAMES TPROXY ROUTER_OWNED: a router with no agent state (its
-# tables restored empty), the configuration, and the router's own firewall
-# owning the top-level chains and their hooks if asked.
+# variant IFNAMES TPROXY ROUTER_OWNED: no agent state, the configuration, the router's own chains if asked.
 variant() {
     local owned=(':NIMBRA_FILTERS - [0:0]' ':NIMBRA_INPUT - [0:0]' '-A FORWARD -j NIMBRA_FILTERS' '-A INPUT -j NIMBRA_INPUT'
         COMMIT '*nat' ':NIMBRA_NAT - [0:0]' ':NIMBRA_NAT_FILTERED - [0:0]' '-A PREROUTING -j NIMBRA_NAT'

@@ -1,9 +1,7 @@
 #!/usr/bin/env bash
-# Hostile input (docs/faults.md keeps the same table): configuration values
-# with shell metacharacters, relative, "..", huge and deep values, values
-# start refuses, and status and version files that block. Each command ends
-# with its status and message, no injected command runs (a canary file
-# would appear), and nothing is written outside the configured directories.
+# Hostile input, the rows of docs/faults.md: each command ends with its status
+# and message, no injected command runs (the canary file), and nothing is
+# written outside the configured directories.
 # shellcheck source=lib.sh
 source "$(dirname "$0")/lib.sh"
 
@@ -16,19 +14,16 @@ config_of() {
     local setting && cp "$WORK/config.ini" "$NIMBRA_CONFIG"
     for setting; do if [[ $setting == *=* ]]; then nimbra-ini set "${setting%%=*}" "${setting#*=}"; else nimbra-ini unset "$setting"; fi; done
 }
-# A refused start leaves no marker; a row that starts the agent stops it.
 after_row() {
     ! test -e "$CANARY" && ! compgen -G "$STATUS_DIR/nimbra_*" && cp "$WORK/config.ini" "$NIMBRA_CONFIG"
 }
-# Everything under /var and /run but the configured directories (and what
-# lies on the way to them), the service tree and this test's own.
+# /var and /run but the configured directories, the service tree and this test's own.
 listing() {
     find /var /run -xdev \( -path "$WORK" -o -path /var/nimbra/agent -o -path "$RAM_DIR" -o -path "$DATA_DIR" \
         -o -path /var/nimbra/db -o -path "$LOG_DIR" -o -path /var/service -o -path "$NIMBRA_CONFIG*" \
         -o -path /run/xtables.lock \) -prune -o -printf '%p %y\n' | sort
 }
-# Values read as numbers or switches never reach a shell, nor do section
-# and key names: start runs on the defaults.
+# Numbers, switches, section and key names never reach a shell.
 numbers_hostile() {
     local key
     for key in hwa_flow.raise_supported hwa_flow.flush_interval nimbra_ports.base_port nimbra_ports.dnsmasq_port \
@@ -39,7 +34,7 @@ numbers_hostile() {
     # shellcheck disable=SC2016  # written, not run
     printf '[$(touch %s)]\n`touch %s` = ;touch %s\n' "$CANARY" "$CANARY" "$CANARY" >>"$NIMBRA_CONFIG"
 }
-# plant FILE...: each a FIFO without a writer, which a blocking read waits on for ever.
+# plant FILE...: FIFOs without a writer, on which a blocking read waits for ever.
 plant() { rm -rf "$@" && mkdir -p "$STATUS_DIR" && for file; do mkfifo "$file"; done; }
 
 # command | exit | stdout or stderr pattern | the setting

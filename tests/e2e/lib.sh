@@ -1,27 +1,19 @@
-# The end-to-end runner. A scenario script sources this file (and so runs in
-# a sandbox router of its own) and hands its rows to run_rows.
-#
-# A row is six fields separated by " | ":
-#     what | setup | command | exit | pattern | check
-# setup and check are shell code run in the runner's shell (rows share state);
-# command is "nimbractl [WORD...]" or "nimbra-repair", run from /var/tmp under a 60 s timeout
-# with the environment in ROW_ENV (NAME=VALUE words a setup may set);
-# exit is its status; pattern an extended regex that its stdout or stderr
-# must match; check must succeed. "-": none. A scenario may define
-# after_row, a check run after each row.
-# NIMBRA_E2E_MEMCHECK=1 runs every row's command under valgrind's memcheck:
-# no invalid access, no uninitialised value used, no leak, no descriptor left.
+# The end-to-end runner: a scenario sources it (entering a sandbox router of
+# its own) and hands run_rows its rows, "what | setup | command | exit |
+# pattern | check" ("-": none). setup and check run in this shell; command
+# ("nimbractl ..." or "nimbra-repair") runs from /var/tmp under a 60 s timeout
+# with ROW_ENV, and must exit with exit and print pattern (an ERE) on stdout
+# or stderr. after_row, if defined, is checked after each row.
+# NIMBRA_E2E_MEMCHECK=1 runs each command under memcheck.
 # shellcheck shell=bash
 
 set -euo pipefail
 
-# The one place that enters the sandbox router (77: this machine cannot host
-# it, which CTest reports as a skip).
+# 77: this machine cannot host the sandbox, a skip for CTest.
 if [[ ${SANDBOX_ROUTER:-} != 1 ]]; then
     SANDBOX_UNAVAILABLE_STATUS=77 exec "$(dirname "${BASH_SOURCE[0]}")/../../sandbox/run" "$0" "$@"
 fi
 
-# The sandbox's paths, waits and snapshots.
 # shellcheck source=../../sandbox/lib.sh
 source "$(dirname "${BASH_SOURCE[0]}")/../../sandbox/lib.sh"
 
@@ -37,7 +29,7 @@ fail() {
 }
 expect_eq() { if [[ $2 == "$3" ]]; then pass "$1"; else fail "$1" "expected: $2" "actual:   $3"; fi; }
 
-# What the last row's command printed: says ERE (either stream), json FILTER.
+# What the row's command printed: says ERE (either stream), json FILTER.
 says() { grep -qaE -- "$1" "$WORK/out" "$WORK/err"; }
 json() { jq -e "$1" "$WORK/out" >/dev/null 2>&1; }
 # What a firewall restart does to the agent's rules and hooks.
@@ -48,34 +40,28 @@ flush_firewall() {
     done
 }
 
-# The row's command, leaving its streams in $WORK/out and $WORK/err.
+# The row's command, its streams in $WORK/out and $WORK/err.
 run_command() {
     [[ $1 == nimbractl || $1 == nimbra-repair ]] || { fail "not a nimbractl command: $*" && return; }
     local runner=(timeout 60 "$1") log=$WORK/memcheck.log
-    # The built file, not the sandbox's command (a script that gives it the
-    # router's PATH): $ORIGIN/../lib must resolve.
+    # The built file, not the sandbox's wrapper: $ORIGIN/../lib must resolve.
     # shellcheck disable=SC2054  # the commas are valgrind's
     [[ ${NIMBRA_E2E_MEMCHECK:-} != 1 ]] || runner=(timeout 600 env "PATH=$ROUTER_PATH" "$(command -v valgrind)" -q
         --error-exitcode=99 --leak-check=full --show-leak-kinds=definite,indirect,possible --track-fds=yes
         --errors-for-leak-kinds=definite,indirect,possible --log-file="$log" "$(dirname "$(realpath "$NIMBRA_BIN")")/$1")
-    # New files: the scripts an earlier start left running still write to
-    # the old ones, at their own offsets.
+    # New files: an earlier start's scripts still write to the old ones.
     STATUS=0 && rm -f "$WORK/out" "$WORK/err"
     (cd /var/tmp && env "${ROW_ENV[@]}" "${runner[@]}" "${@:2}") >"$WORK/out" 2>"$WORK/err" || STATUS=$?
     [[ -e $log ]] || return 0
-    # --track-fds also lists what the runner handed down; only a descriptor
-    # that nimbractl opened itself (shown with where) is a leak.
+    # Only a descriptor nimbractl opened itself is a leak, not one handed down.
     awk '/FILE DESCRIPTORS:|^==[0-9]+== *$/ { next }
         /Open file descriptor/ { header = $0; getline; if (/inherited from parent/) next; print header }
         { print }' "$log" >"$WORK/memcheck.report" && rm "$log"
     [[ ! -s $WORK/memcheck.report && $STATUS != 99 ]] || fail "memcheck: $*" "$(<"$WORK/memcheck.report")"
 }
 
-# Progress every 10 s for whoever watches a long test: on the terminal when
-# there is one (CTest shows a test's output only when it ends), else stderr.
-# It waits in a timed read of a FIFO nobody writes (a builtin, so killing the
-# ticker leaves no sleep behind); a line written to end it could be lost
-# when it meets the timeout, so it is killed instead.
+# Progress every 10 s on the terminal (CTest shows output only at the end),
+# else stderr. A timed read of a FIFO nobody writes: killing it leaves no sleep.
 start_ticker() {
     mkfifo "$WORK/tick"
     (

@@ -1,39 +1,31 @@
 #!/usr/bin/env bash
-# The agent's life on the sandbox router, every command word: the usage
-# text, reports stopped and running, pfc and the start it makes (what it
-# hands to the agent, runit and svlogd at work), a second start, reset, stop
-# and the router back as it was, restart. With NIMBRA_E2E_MEMCHECK=1 the
-# same rows run every command under memcheck.
+# The agent's life on the sandbox router, every command word (with
+# NIMBRA_E2E_MEMCHECK=1, each under memcheck).
 # shellcheck source=lib.sh
 source "$(dirname "$0")/lib.sh"
 
 readonly DB_DIR=/var/nimbra/db STOPPED='^\{"nimbra-running":"false","nimbra-provisioned":"true","rclient":"disconnected"\}$'
 
-# Learned data (reset removes it) beside dot files (reset keeps them).
 plant_data() {
     mkdir -p "$DB_DIR" "$RAM_DIR/tracking" "$RAM_DIR/category_data"
     touch "$DATA_DIR/learned" "$DATA_DIR/.keep" "$DB_DIR/main.db" "$DB_DIR/.keep" \
         "$RAM_DIR/tracking/t1" "$RAM_DIR/category_data/c1" "$RAM_DIR/urls.tmp"
 }
-# Only dot files, the certificates (a start makes them again) and the install left.
+# Reset left dot files, certificates and the install.
 data_reset() {
     [[ $(find "$DATA_DIR" "$DB_DIR" "$RAM_DIR/tracking" "$RAM_DIR/category_data" -mindepth 1 ! -name '*.pem' \
         -printf '%f ') == ".keep .keep " ]] && ! test -e "$RAM_DIR/urls.tmp" && test -x "$ROOT_DIR/apid"
 }
-# The environment start hands to the agent, as its database check script saw it.
+# The environment the agent's database check script saw.
 exported() {
     eventually test -s "$RAM_DIR/check_nimbradb.env" || return
     for line; do grep -q "^$line" "$RAM_DIR/check_nimbradb.env" || return; done
 }
-# The sandbox's configuration, exported: the ports from base port 4600; the
-# search paths start with the agent's (valgrind adds its own after them).
 # shellcheck disable=SC2034  # in a row
 readonly ENVIRONMENT=("NIMBRA_ROOT=$ROOT_DIR$" NIMBRA_BASE=/var/nimbra/agent/shares/$ "NIMBRA_TMP=$RAM_DIR$"
     "NIMBRA_DATA=$DATA_DIR$" "NIMBRA_DB_PATH=$DB_DIR$" "NIMBRA_LOG=$LOG_DIR$" NIMBRA_BRIDGE=br0$ NIMBRA_DNSMASQ_PORT=5300$
     NIMBRA_ROUTER_DNSMASQ_PORT=53$ NIMBRA_PORT_FILTERD=4600$ NIMBRA_PORT_TIMETRACKER_DNS=4601$ NIMBRA_PORT_DNSMASQ_SAVEDQ=4605$
     NIMBRA_PORT_IPADDR_MANAGER=4603$ "PATH=$ROOT_DIR:" LD_LIBRARY_PATH=/var/nimbra/agent/shares/usr/lib/)
-# One runsvdir, and one runsv and one svlogd per service: none left over
-# from the agent before (on a router /var/service is /tmp/service).
 supervisors_of_ten() { [[ $(pgrep -cx runsvdir):$(pgrep -cx runsv):$(pgrep -cx svlogd) == 1:10:10 ]]; }
 identity='^    (vendor name: Sandbox Networks|router model: SBX-1 Home Router|router serial: 5b3d9c2e7a1f4e6b8c0d2f4a6b8c0d1e|router FW version: 23\.05\.3|router HW version: v1)$'
 

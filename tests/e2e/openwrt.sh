@@ -1,14 +1,6 @@
 #!/usr/bin/env bash
-# The OpenWrt package on the sandbox router, installed where the package
-# puts its files and run as procd and rpcd run them (sandbox/openwrt stands
-# in for procd, rc.common and logd): a boot-time start whose output pipe
-# closes when the init script ends lets both helper scripts run to their
-# end; a boot before the LAN is up fails and the LAN's trigger starts the
-# agent, unless it was stopped since; reload repairs in place; the rpcd
-# plugin answers JSON, running and stopped; restart and reset leave no
-# runit process beyond the ten services' own. Also: the uci-defaults script
-# stays until there is a firewall to register with, and sysupgrade keeps
-# the agent's data.
+# The OpenWrt package installed where it puts its files and run as procd and
+# rpcd run it (sandbox/openwrt stands in for procd, rc.common and logd).
 # shellcheck source=lib.sh
 source "$(dirname "$0")/lib.sh"
 
@@ -16,9 +8,7 @@ PACKAGE=$(realpath "$(dirname "$0")/../../packaging/openwrt/nimbractl")
 SHIM=$(realpath "$(dirname "$0")/../../sandbox/openwrt")
 readonly PACKAGE SHIM LOGD=/var/log/messages
 
-# /usr (and /lib, where it is no link into /usr) get an overlay of this
-# mount namespace, so that the files go where the package puts them. What
-# the sandbox mounted inside (busybox as /bin/sh) moves onto the overlay.
+# An overlay on /usr and /lib for the package's files; the sandbox's mounts inside move onto it.
 for dir in /usr /lib; do
     [[ -L $dir ]] && continue
     mapfile -t inside < <(awk -v dir="$dir/" 'index($5, dir) == 1 { print $5 }' /proc/self/mountinfo)
@@ -36,10 +26,8 @@ install -D "$PACKAGE/files/nimbra.rpcd" /usr/libexec/rpcd/nimbra
 install -D "$SHIM/rc.common" /etc/rc.common
 install -D -m 644 "$SHIM/procd.sh" /lib/functions/procd.sh
 install -D "$SHIM/logger" /usr/bin/logger
-# The sandbox's commands, which run the program with the router's PATH.
 for command in nimbractl nimbra-repair; do ln -sf "$(command -v "$command")" "/usr/sbin/$command"; done
-# The LAN is br-lan, which comes and goes with the rows (a veth pair: a
-# bridge without ports gets no IPv6 link-local address).
+# The LAN, br-lan, comes and goes (a veth: a bridge without ports has no link-local address).
 mkdir -p /etc/nimbra && sed 's/^ifnames = .*/ifnames = br-lan/' "$NIMBRA_CONFIG" >/etc/nimbra/nimbra.ini
 export NIMBRA_CONFIG=/etc/nimbra/nimbra.ini
 lan_up() {
@@ -55,33 +43,28 @@ init() { "$SHIM/procd" run /etc/init.d/nimbractl "$1"; }
 running() { test -e "$STATUS_DIR/nimbra_running"; }
 logged() { grep -qE "^nimbractl: $1" "$LOGD"; }
 finished() { grep -q finished "$RAM_DIR/check_nimbradb.log" && grep -q finished "$RAM_DIR/resolv_safesearch.log"; }
-# rpcd METHOD: the plugin run as rpcd runs it (arguments as JSON on stdin,
-# stderr discarded); reply FILTER: its answer holds. (Not $WORK/out, where
-# the scripts of the last row's start may still write.)
+# rpcd METHOD: the plugin run as rpcd runs it; reply FILTER: its answer holds.
 rpcd() {
     local words=(list) && [[ $1 == list ]] || words=(call "$1")
     printf '{ }' | "$SHIM/procd" run /usr/libexec/rpcd/nimbra "${words[@]}" 2>/dev/null >"$WORK/reply"
 }
 reply() { jq -e "$1" "$WORK/reply" >/dev/null; }
-# The plugin's methods are those of its ACL, and status and version are
-# what nimbractl answers.
+# The plugin's methods are its ACL's; status and version are nimbractl's.
 answers() {
     rpcd list && diff <(jq -S keys "$WORK/reply") <(jq -S '.nimbra | [.read, .write][].ubus.nimbra[]' \
         "$PACKAGE/files/nimbra.acl.json" | jq -s sort) &&
         rpcd status && reply ".\"nimbra-running\" == \"$1\"" && rpcd version && reply '."agent-version" | length > 0'
 }
-# One runsvdir and a supervisor and a logger for each of the ten services.
 runit_counts() { for name in runsvdir runsv svlogd; do pgrep -cx "$name"; done | xargs; }
 the_services_own() { [[ $(runit_counts) == "1 10 10" ]] || ! echo "runsvdir runsv svlogd: $(runit_counts)"; }
 
-# As /etc/init.d/boot applies uci-defaults: sourced, and deleted after status 0.
+# As /etc/init.d/boot applies uci-defaults.
 uci_defaults_kept() {
     cp "$PACKAGE/files/nimbractl.uci-defaults" "$WORK/90-nimbractl-firewall"
     (cd "$WORK" && /bin/sh -c '(. ./90-nimbractl-firewall) && rm -f 90-nimbractl-firewall')
     test -e "$WORK/90-nimbractl-firewall"
 }
 rc_list_finds_all() { [[ $(head -n 11 /etc/init.d/nimbractl | grep -cE '^(START|STOP|USE_PROCD)=') == 3 ]]; }
-# sysupgrade keeps the data and database directories of the shipped settings.
 kept_over_upgrades() {
     diff <(sed -n 's/^\(data\|db\) *= *\([^ ;]*\).*/\2/p' "$PACKAGE/files/nimbra.ini") \
         <(grep -v '^#' "$PACKAGE/files/nimbractl.keep")

@@ -1,23 +1,14 @@
 #!/usr/bin/env bash
-# Commands against each other, over and over: twenty starts at once, ten
-# resets at once, repairs while stop runs, a stop at each step of a start,
-# a firewall flushed while start finishes, starts ended by SIGTERM, SIGHUP
-# and SIGPIPE, then rounds of start and stop in which a start is killed
-# (SIGKILL) at each step it takes and at a random moment, stopped at once,
-# or left to bring every service up; all the while status is polled and
-# the configuration replaced by copies of other sizes. One start or reset
-# goes on, status always answers whole, a killed start leaves a marker for
-# any change it made (which holds off the next start), one ended by a
-# catchable signal leaves none, and after each stop the router is as before
-# the first start. Also: repair with a hook whose name is part of the
-# other's, and a reset whose data directory holds the agent's install.
+# Commands against each other: starts, resets, repairs and stops at once, a
+# start stopped or killed (SIGKILL, SIGTERM, SIGHUP, SIGPIPE) at each step,
+# a firewall flushed mid-start, while status is polled and the configuration
+# replaced. One start or reset goes on, status answers whole, a killed start
+# that changed anything leaves a marker, and each stop restores the router.
 # shellcheck source=lib.sh
 source "$(dirname "$0")/lib.sh"
 
 readonly ROUNDS=${NIMBRA_E2E_ROUNDS:-3} DASHES=------------------------------------------------- SEED=${NIMBRA_E2E_SEED:-$(date +%s)}
-# The random moments come from this seed: NIMBRA_E2E_SEED=N replays a run.
 RANDOM=$SEED && echo "seed $SEED (NIMBRA_E2E_SEED)"
-# A whole report: from its first to its last line.
 readonly STATUS_TEXT="^$DASHES
 Nimbra Running: (true|false).*
 Nimbra Cloud Connectivity:
@@ -28,8 +19,7 @@ $DASHES\$"
 readonly STATUS_JSON='keys_unsorted == ["nimbra-running","nimbra-provisioned","rclient"] and
     (.["nimbra-running"], .["nimbra-provisioned"] | IN("true", "false")) and (.rclient | IN("connected", "disconnected"))'
 
-# Until $WORK/poll.stop appears: the configuration replaced whole (as an
-# editor or an update does), then status and status -j, each checked.
+# Until $WORK/poll.stop: the configuration replaced whole, then status and status -j checked.
 poll() {
     local rounds=0
     while [[ ! -e $WORK/poll.stop ]]; do
@@ -53,7 +43,7 @@ polled_whole() {
         [[ -z $(find /var/nimbra -name '*.lock' ! -path "$RAM_DIR/nimbra_lifecycle.lock") ]]
 }
 
-# at_once N WORD: N commands together; their outputs in $WORK/WORD.*.
+# at_once N WORD: N commands together, outputs in $WORK/WORD.*.
 at_once() {
     local i pids=()
     for ((i = 0; i < $1; i++)); do nimbractl "$2" >"$WORK/$2.$i" 2>&1 & pids+=($!); done
@@ -61,7 +51,7 @@ at_once() {
 }
 lines() { cat "$WORK/$1".* | grep -c "$2"; }
 
-# The steps a start is killed at: each test is true once the start reached it.
+# The steps of a start: each true once the start reached it.
 marker_taken() { test -e "$STATUS_DIR/nimbra_starting"; }
 tree_copied() { test -e /var/service/apid/run; }
 alias_added() { ip -4 addr show dev br0 | grep -q 10.123.234.1; }
@@ -71,8 +61,7 @@ runsvdir_runs() { pgrep -x runsvdir >/dev/null; }
 marked_running() { test -e "$STATUS_DIR/nimbra_running"; }
 random_moment() { sleep "$((RANDOM % 3)).$((RANDOM % 10))"; }
 
-# The processes of session $1 outside the runit tree: what a killed start
-# still had running.
+# What a killed start (session $1) still had running outside the runit tree.
 in_flight() {
     ps -eo pid=,ppid=,sid=,comm=,args= | awk -v sid="$1" '
         { parent[$1] = $2; session[$1] = $3; comm[$1] = $4; line[$1] = $0 }
@@ -81,8 +70,7 @@ in_flight() {
             if (!(q in parent)) print line[p] } }'
 }
 landed() { [[ -z $(in_flight "$1") ]]; }
-# killed_at STEP [SIGNAL]: a start in a session of its own, sent SIGNAL
-# (KILL) once STEP is done; then whatever it had running ends.
+# killed_at STEP [SIGNAL]: a start sent SIGNAL (KILL) once STEP is done.
 killed_at() {
     setsid nimbractl start >"$WORK/out" 2>"$WORK/err" &
     local pid=$! reached=0
@@ -92,61 +80,49 @@ killed_at() {
     wait_until 60 landed "$pid" || { in_flight "$pid" && return 1; }
     ((reached == 0)) || { echo "the start never reached $1" && return 1; }
 }
-# A router the killed start changed carries a marker, which holds off the next start.
 marked() {
     [[ -e $STATUS_DIR/nimbra_starting || -e $STATUS_DIR/nimbra_running ]] || { diff "$WORK/fresh" <(state) && return; }
     nimbractl start >"$WORK/out" 2>"$WORK/err"
     [[ $(<"$WORK/err") == "Nimbra already running or starting" ]] && ! says 'Setting up'
 }
 
-# A start in the background, and what it printed once it ended.
 background_start() { nimbractl start >"$WORK/start.out" 2>&1 & START=$!; }
 start_ended() { wait "$START"; }
 said_started() { start_ended && grep -q '^Nimbra successfully started\.$' "$WORK/start.out"; }
-# within SECONDS CMD...: CMD ends in time with status 0; its streams as a row's.
+# within SECONDS CMD...: CMD ends in time with status 0.
 within() {
     local status=0
     timeout "$1" "${@:2}" >"$WORK/out" 2>"$WORK/err" || status=$?
     ((status == 0)) || { echo "${*:2}: status $status" && cat "$WORK/out" "$WORK/err" && return 1; }
 }
-# The output pipe closes after the first byte.
 piped_start() { timeout 30 nimbractl start | head -c1 >/dev/null; }
-# Stopped as before the first start: rules, sets, addresses, routes, processes.
 stopped() { agent_processes_end && diff "$WORK/fresh" <(state) && ! test -e "$STATUS_DIR"; }
 started() { test -e "$STATUS_DIR/nimbra_running" && eventually all_services_run && diff "$WORK/started" <(state); }
-# nimbra-repair over and over, as firewall reloads and hotplug events run it.
 repairs() { while [[ ! -e $WORK/repairs.stop ]]; do nimbra-repair >/dev/null 2>&1; done; }
 repairs_end() { touch "$WORK/repairs.stop" && wait "$REPAIRS" && rm "$WORK/repairs.stop"; }
-# apid --makecert takes its time, as on a small router; the start is then
-# between its filter and its running marker.
+# A slow apid --makecert holds the start between its filter and its running marker.
 slow_certificate() {
     mv "$ROOT_DIR/apid" "$ROOT_DIR/apid.real" && rm -f "$DATA_DIR/apid.pem"
     printf '#!/bin/sh\ntouch %s/making\nsleep 3\nexec %s "$@"\n' "$WORK" "$ROOT_DIR/apid.real" >"$ROOT_DIR/apid"
     chmod +x "$ROOT_DIR/apid"
 }
 certificate_made() { test -e "$WORK/making"; }
-# configure KEY VALUE: in the copies the poller puts in the configuration's
-# place, and in the configuration (through a name of our own: the poller
-# and nimbra-ini both write NAME.new).
+# configure KEY VALUE: in the poller's copies and the configuration (nimbra-ini and the poller both write NAME.new).
 configure() {
     local file
     for file in "$WORK"/variant?.ini; do NIMBRA_CONFIG=$file nimbra-ini set "$@" || return; done
     cp "$WORK/variant0.ini" "$NIMBRA_CONFIG.configure" && mv -f "$NIMBRA_CONFIG.configure" "$NIMBRA_CONFIG"
 }
-# Every file of the agent's tree but the ram directory and the configuration
-# (which the poller keeps replacing). A directory's own size counts its
-# entries, and the poller's copy of the configuration comes and goes:
-# directories are listed without it.
+# The agent's files but the ram directory and the polled configuration (directories without a size).
 agent_files() {
     find /var/nimbra -path "$RAM_DIR" -prune -o -path "$NIMBRA_CONFIG*" -prune -o -type d -printf '%p d\n' -o -printf '%p %y %s\n' | sort
 }
 
 readonly STOP="nimbractl stop | 0 | ^Nimbra stopped\.$ | stopped"
-# The process lists are left out: the poller's own come and go.
+# state, not snapshot: the poller's own processes come and go.
 rows=("before, and polling | state >$WORK/fresh && start_polling | - | - | - | -"
     "twenty starts at once | at_once 20 start | - | - | - | [[ \$(lines start '^Nimbra successfully started\.$') == 1 && \$(lines start '^Nimbra already running or starting$') == 19 ]] && eventually all_services_run && [[ \$(pgrep -cx runsvdir) == 1 ]] && ! test -e $STATUS_DIR/nimbra_starting && state >$WORK/started"
     "ten resets at once, running | touch $DATA_DIR/learned && at_once 10 reset | - | - | - | [[ \$(lines reset '^Nimbra successfully started\.$') == 1 && \$(lines reset '^nimbra agent is resetting, no op$') == 9 && \$(lines reset '^waiting for another nimbractl run to finish ') == 9 ]] && ! test -e $DATA_DIR/learned && eventually all_services_run && [[ \$(pgrep -cx runsvdir) == 1 ]]"
-    "repair, only the hook whose name holds the other's | iptables -w -t nat -D PREROUTING -j NIMBRA_NAT && ip6tables -w -t nat -D PREROUTING -j NIMBRA_NAT | nimbra-repair | 0 | ^Nimbra network state repaired\.$ | ! says refused && diff $WORK/started <(state)"
     "stop while repairs run | repairs & REPAIRS=\$! | $STOP && repairs_end && stopped"
     "reset, data and log directories above the agent's root | ln -s /var/nimbra $WORK/above && configure nimbra_path.data $WORK/above && configure nimbra_path.db $WORK/above && configure nimbra_path.log /var/nimbra && agent_files >$WORK/files | nimbractl reset | 0 | ^nimbra_path.data $WORK/above holds the agent's programs or configuration: its files are not removed$ | says '^nimbra_path.log /var/nimbra holds the agent' && diff $WORK/files <(agent_files) && configure nimbra_path.data $DATA_DIR && configure nimbra_path.db /var/nimbra/db && configure nimbra_path.log $LOG_DIR")
 for step in marker_taken tree_copied alias_added filter_hooked runsvdir_runs; do
@@ -155,11 +131,8 @@ for step in marker_taken tree_copied alias_added filter_hooked runsvdir_runs; do
 done
 rows+=("firewall flushed while start finishes | slow_certificate && background_start && wait_until 30 certificate_made && flush_firewall | nimbra-repair | 0 | ^Nimbra network state repaired\.$ | said_started && started"
     "stop after it | mv -f $ROOT_DIR/apid.real $ROOT_DIR/apid | $STOP")
-# A start a signal ends leaves nothing that holds off what follows; one
-# that SIGHUP or SIGPIPE meets goes on to its end.
-# reset_start SECONDS: reset, then start, each in time: nothing waits for
-# a start that is over. A reset of a running agent starts it again, so
-# that one is given more time on a loaded machine.
+# reset_start SECONDS: reset, then start, each in time: nothing waits for a start that is over
+# (a reset of a running agent starts it again: more time on a loaded machine).
 reset_start() { within "$1" nimbractl reset && within 10 nimbractl start && says '^Nimbra (successfully started\.|already running or starting)$'; }
 for step in marker_taken tree_copied alias_added filter_hooked sets_made; do
     rows+=("start ended by SIGTERM at $step, then reset and start | killed_at $step TERM && ! test -e $STATUS_DIR/nimbra_starting | - | - | - | reset_start 10 && started"

@@ -1,12 +1,7 @@
 #!/usr/bin/env bash
-# nimbra-repair on the sandbox router, run as OpenWrt runs it: from the
-# firewall include (sourced by busybox ash, as fw3 does) after the firewall
-# was flushed, and from the interface hotplug script on an ifupdate with new
-# addresses after the bridge lost its own (an ifdown or an ifupdate of other
-# data repairs nothing). The router comes back as start left it and no daemon is
-# restarted; a repair of an intact agent changes nothing; a stopped agent is
-# never started. Also: start with a batching vendor library never shows a
-# hook whose chain is still empty.
+# nimbra-repair as OpenWrt runs it, from the firewall include and the hotplug
+# script: the router comes back as start left it, no daemon restarted, a
+# stopped agent never started. Also: a start never shows a hook to an empty chain.
 # shellcheck source=lib.sh
 source "$(dirname "$0")/lib.sh"
 
@@ -14,8 +9,7 @@ FILES=$(realpath "$(dirname "$0")/../../packaging/openwrt/nimbractl/files")
 BIN=$(dirname "$(realpath "$NIMBRA_BIN")")
 readonly FILES BIN
 
-# The scripts call /usr/sbin/nimbra-repair and log through logger: both are
-# put in place in this private mount namespace only.
+# The scripts' /usr/sbin/nimbra-repair and logger, in this mount namespace only.
 mkdir -p "$WORK/sbin" "$WORK/bin"
 cp -a /usr/sbin/. "$WORK/sbin/"
 ln -sf "$BIN/nimbra-repair" "$WORK/sbin/nimbra-repair"
@@ -25,8 +19,7 @@ chmod +x "$WORK/bin/logger"
 PATH=$WORK/bin:$PATH
 
 drop_addresses() { ip addr del 10.123.234.1/24 dev br0 && ip addr del fd22:9464:dfb8::1/64 dev br0; }
-# Quiet, and the router as start left it with the daemons the row began
-# with (runsvdir, every runsv and svlogd, the services).
+# Quiet, and the router and its daemons as the row began.
 repaired() {
     [[ ! -s $WORK/log ]] || { cat "$WORK/log" && return 1; }
     same_state "$WORK/started" && daemons | diff "$WORK/daemons" -
@@ -37,16 +30,12 @@ daemons() {
         END { for (pid in comm) if (comm[pid] ~ /^(runsvdir|runsv|svlogd|stubd|dnsmasq)$/ && comm[parent[pid]] != "stubd")
             print pid, comm[pid] }' | sort
 }
-# What start printed itself: not the certificates it had made, the library
-# path, or the lines of the scripts it left running in the background.
-own_lines() { grep -v -e certificate -e ^LD_LIBRARY_PATH -e '^check_nimbradb: ' -e '^resolv_safesearch: ' "$1"; }
 # shellcheck disable=SC2016  # "$1" is the sourcing shell's
 include() { /bin/sh -c '. "$1"' sh "$FILES/firewall.include" </dev/null; }
 # shellcheck disable=SC2016  # "$1" is the sourcing shell's
 hotplug() { env "$@" /bin/sh -c '. "$1"' sh "$FILES/nimbractl.hotplug" </dev/null; }
 
-# Samples the filter of both families until told to stop; a jump from a
-# built-in chain into an agent chain without rules is a half-built filter.
+# Samples both filters until told to stop: a hook to an agent chain without rules is half-built.
 probe() {
     : >"$WORK/probe.bad"
     local samples=0
