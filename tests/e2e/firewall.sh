@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The router after start in each variant as firewall/dnat.rules (reviewed
 # against the rule tables) holds it, with firewall/<variant>.diff; a repair
-# leaves the same; stop leaves the packet filter as before start.
+# leaves the same; stop leaves the packet filter as before start. While
+# start runs, no hook ever leads to an agent chain without rules.
 # shellcheck source=lib.sh
 source "$(dirname "$0")/lib.sh"
 
@@ -46,10 +47,27 @@ variant() {
     filter_state >"$WORK/before"
 }
 
+# Samples both filters until $WORK/probe.stop: a hook to an agent chain without rules is half-built.
+probe() {
+    local samples=0
+    until [[ -e $WORK/probe.stop ]]; do
+        { iptables-save && ip6tables-save; } | awk '
+            /^-A (FORWARD|INPUT|PREROUTING) -j NIMBRA_/ { hooked[$NF] = 1 }
+            /^-A NIMBRA_/ { filled[$2] = 1 }
+            END { for (chain in hooked) if (!filled[chain]) print chain }' >>"$WORK/probe.bad"
+        samples=$((samples + 1))
+    done
+    echo "$samples" >"$WORK/probe.samples"
+}
+start_probe() { rm -f "$WORK/probe.stop" && : >"$WORK/probe.bad" && { probe & PROBER=$!; }; }
+probed_whole() { touch "$WORK/probe.stop" && wait "$PROBER" && [[ ! -s $WORK/probe.bad && $(<"$WORK/probe.samples") -gt 10 ]]; }
+
 rows=()
 for entry in "dnat br0 0 0" "dnat_two br0,br1 0 0" "tproxy br0 1 0" "tproxy_two br0,br1 1 0" "router_chains br0 0 1"; do
     read -r name ifnames tproxy router_owned <<<"$entry"
-    rows+=("$name: start | variant $ifnames $tproxy $router_owned | nimbractl start | 0 | ^Router's IPv6 fe80:[0-9a-f:]+ @ br0$ | golden $name")
+    # The router's own chains are hooked and empty before start.
+    ((router_owned)) && probe=(true true) || probe=(start_probe probed_whole)
+    rows+=("$name: start | variant $ifnames $tproxy $router_owned && ${probe[0]} | nimbractl start | 0 | ^Router's IPv6 fe80:[0-9a-f:]+ @ br0$ | ${probe[1]} && golden $name")
     rows+=("$name: a repair changes nothing | - | nimbra-repair | 0 | ^Nimbra network state repaired\.$ | golden $name")
     # A hook of its own gone from one family is still removed from the other.
     ((router_owned)) && unhook=- || unhook='ip6tables -w -D FORWARD -j NIMBRA_FILTERS'

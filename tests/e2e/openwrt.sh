@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # The OpenWrt package installed where it puts its files and run as procd and
-# rpcd run it (sandbox/openwrt stands in for procd, rc.common and logd).
+# rpcd run it (sandbox/openwrt stands in for procd, rc.common and logd). The
+# firewall include and the hotplug script repair in place, restarting no
+# daemon, and never start a stopped agent.
 # shellcheck source=lib.sh
 source "$(dirname "$0")/lib.sh"
 
@@ -57,6 +59,20 @@ answers() {
 }
 runit_counts() { for name in runsvdir runsv svlogd; do pgrep -cx "$name"; done | xargs; }
 the_services_own() { [[ $(runit_counts) == "1 10 10" ]] || ! echo "runsvdir runsv svlogd: $(runit_counts)"; }
+# The include and the hotplug script, sourced by busybox ash as fw4 and hotplug-call do.
+# shellcheck disable=SC2016  # "$1" is the sourcing shell's
+include() { /bin/sh -c '. "$1"' sh "$PACKAGE/files/firewall.include" </dev/null; }
+# shellcheck disable=SC2016  # "$1" is the sourcing shell's
+hotplug() { env INTERFACE=lan DEVICE=br-lan "$@" /bin/sh -c '. "$1"' sh "$PACKAGE/files/nimbractl.hotplug" </dev/null; }
+drop_addresses() { ip addr del 10.123.234.1/24 dev br-lan && ip addr del fd22:9464:dfb8::1/64 dev br-lan; }
+# Without what a stub daemon forks between its sleeps (named like it).
+daemons() {
+    ps -eo pid=,ppid=,comm= | awk '{ comm[$1] = $3; parent[$1] = $2 }
+        END { for (pid in comm) if (comm[pid] ~ /^(runsvdir|runsv|svlogd|stubd|dnsmasq)$/ && comm[parent[pid]] != "stubd")
+            print pid, comm[pid] }' | sort
+}
+# Nothing logged, and the router and its daemons as the row began.
+repaired() { ! grep '^nimbra-repair: ' "$LOGD" && same_state "$WORK/started" && daemons | diff "$WORK/daemons" -; }
 
 # As /etc/init.d/boot applies uci-defaults.
 uci_defaults_kept() {
@@ -80,7 +96,11 @@ run_rows \
     "reload puts lost hooks back | iptables -w -t nat -F PREROUTING | - | - | - | init reload && iptables -w -t nat -C PREROUTING -j NIMBRA_NAT && eventually logged 'Nimbra network state repaired\.$'" \
     "rpcd restart: no runit process left over | - | - | - | - | rpcd restart && reply '.\"nimbra-running\" == \"true\"' && { eventually the_services_own >/dev/null || the_services_own; }" \
     "reset: no runit process left over | - | nimbractl reset | 0 | - | eventually all_services_run && { eventually the_services_own >/dev/null || the_services_own; }" \
+    "firewall include after a flush | settle $WORK/started && flush_firewall && drop_addresses && daemons >$WORK/daemons | - | - | - | include && repaired" \
+    "hotplug: the LAN's addresses changed while up | drop_addresses && daemons >$WORK/daemons | - | - | - | hotplug ACTION=ifupdate IFUPDATE_ADDRESSES=1 && repaired" \
+    "hotplug: down, or an update without new addresses | drop_addresses && daemons >$WORK/daemons | - | - | - | hotplug ACTION=ifdown && hotplug ACTION=ifupdate IFUPDATE_DATA=1 && [[ \$(ip addr show dev br-lan) != *10.123.234.1* ]] && nimbra-repair >/dev/null && repaired" \
     "rpcd stop, then the LAN comes up again | - | - | - | - | rpcd stop && reply '.\"nimbra-running\" == \"false\"' && eventually logged 'Nimbra stopped\.$' && \"\$SHIM/procd\" ifup lan && ! running" \
     "rpcd, stopped | - | - | - | - | answers false" \
+    "stopped: repair, the include and hotplug start nothing | settle $WORK/stopped | nimbra-repair | 0 | ^Nimbra is not running, nothing to repair$ | include && hotplug ACTION=ifup && same_state $WORK/stopped" \
     "boot before the LAN is up: its trigger starts the agent | lan_gone | - | - | - | boot && ! running && lan_up && \"\$SHIM/procd\" ifup lan && running && eventually all_services_run"
 finish
