@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "tests/test_support.h"
@@ -66,6 +67,7 @@ TEST_F(dispatch, each_word_runs_its_command) {
     std::string waits;
     for (size_t at = 0; (at = out.find("waiting for nimbra to stop\n", at)) != std::string::npos; ++at) waits += "w";
     EXPECT_EQ(waits, "www") << out;
+    EXPECT_EQ(std::count(test_events().begin(), test_events().end(), "sleep: 1"), 3);  // a second each
 }
 
 }  // namespace
