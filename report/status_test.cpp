@@ -53,6 +53,7 @@ TEST_F(status_report, cloud_records_give_result_and_age) {
         {"configd_last_auth", "SUCCESS:@", -4, "configd:   last auth: fail, 4s\n"},
         {"configd_last_auth", "", 0, "configd:   last auth: none\n"},
         {"configd_last_settings", "success:-3", 0, "           last settings (down): success, -3s\n"},
+        {"configd_last_settings", "success", 0, "           last settings (down): success, -1s\n"},
         {"configd_last_logs", "success:@", after_2038, "last logs (up): success, " + std::to_string(-after_2038)},
     };
     for (const auto &c : cases) {
