@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <stdio_ext.h>
 
 #include <algorithm>
 #include <vector>
@@ -63,6 +64,7 @@ TEST_F(dispatch, each_word_runs_its_command) {
     // A running marker that stop cannot remove (here a directory) is waited
     // for three seconds, not forever.
     std::filesystem::create_directories(dir / "ram/status/nimbra_running/x");
+    on_sleep() = [] { EXPECT_EQ(__fpending(stdout), 0u) << "a wait line still buffered"; };
     EXPECT_EQ(run({"restart"}), 0);
     std::string waits;
     for (size_t at = 0; (at = out.find("waiting for nimbra to stop\n", at)) != std::string::npos; ++at) waits += "w";

@@ -59,6 +59,7 @@ configs=(
     "start|0|^Invalid base port: 65409$|nimbra_ports.base_port=65409"
     "start|0|^Can't find Nimbra root directory: /var/nimbra/none/shares/usr/bin/$|nimbra_path.base=/var/nimbra/none"
     "start|0|^Can't find Nimbra data directory: $NIMBRA_CONFIG/data$|nimbra_path.data=$NIMBRA_CONFIG/data"
+    "start|0|^Can't find Nimbra ram directory: $NIMBRA_CONFIG/ram$|nimbra_path.ramdisk=$NIMBRA_CONFIG/ram"
     "start|0|^Can't find accelerator flow config$|hwa_flow.flush_interval"
     "start|0|^Can't find network interface: aaaa|network.ifnames=br0,$(printf 'a%.0s' {1..65536})"
 )
