@@ -50,6 +50,7 @@ TEST(json_helpers, escape_in_whole_escapes_cut_pairs_find_the_close) {
     char dst[16];
     EXPECT_EQ(json_format_pair("k", "value", dst, 6), 5);
     EXPECT_STREQ(dst, R"("k":")");
+    EXPECT_EQ(json_format_pair("k", "v", dst, 7), 6);  // seven characters: the last has no room
     EXPECT_EQ(json_format_pair("k", "v\"", dst, -1), 9);
     EXPECT_EQ(json_format_pair("k", "v", dst, 0), -1);  // no room at all: nothing written
     EXPECT_STREQ(dst, R"("k":"v\"")");
