@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <regex>
 
 #include "tests/fake_vendor.h"
 #include "tests/test_support.h"
@@ -70,7 +71,9 @@ TEST_F(conformance, report_names_every_check) {
     set_report_level(kLogLevel);
     EXPECT_EQ(capture(run_conformance_tests), -1);
     const size_t date = out.find("    Date: ");
-    out.erase(date, out.find('\n', date) + 1 - date);
+    const std::string line = out.substr(date, out.find('\n', date) + 1 - date);
+    EXPECT_TRUE(std::regex_match(line, std::regex(R"(    Date: \w{3} \w{3} [ \d]\d [\d:]{8} \d{4}\n)"))) << line;
+    out.erase(date, line.size());
     EXPECT_EQ(out, "*** Nimbra Vendor Library Conformance Tests ***\n\n*** Running config path/file tests ***\n"
                    "    getting path ...\n    file path: " + dir / "nimbra.ini" + "\n    searching for file ...\n"
                    R"(    loading file ...
